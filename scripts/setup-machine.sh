@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build the project and run
+# its tests under Wine. Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+need_pkgs=(
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  cmake ninja-build make dpkg-dev patch xz-utils googletest
+  wine wine32 wine64
+  xvfb xdotool imagemagick x11-utils
+  fonts-wqy-microhei locales
+  python3
+)
+
+missing=()
+for p in "${need_pkgs[@]}"; do
+  arch_p="$p"
+  [[ "$p" == wine32 ]] && arch_p="wine32:i386"
+  if ! dpkg-query -W -f='${Status}' "$arch_p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$arch_p")
+  fi
+done
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  missing+=(wine32:i386)
+fi
+
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Wine needs the glibc locale itself, not only LANG, for Chinese file names.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi

@@ -1,0 +1,40 @@
+# Sourced by the scripts that run programs under Wine: starts an Xvfb display
+# and a persistent wineserver for one prefix, and stops both on exit.
+#   WINEPREFIX=... source scripts/wine-session.sh
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+
+_skin_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+_skin_xvfb_pid=
+
+skin_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [[ -n "$_skin_xvfb_pid" ]]; then kill "$_skin_xvfb_pid" 2>/dev/null || true; fi
+}
+
+skin_session_start() {
+  local n
+  for n in $(seq 91 160); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    _skin_xvfb_pid=$!
+    for _ in $(seq 1 50); do
+      [[ -e /tmp/.X11-unix/X$n ]] && break
+      sleep 0.1
+    done
+    if kill -0 "$_skin_xvfb_pid" 2>/dev/null && [[ -e /tmp/.X11-unix/X$n ]]; then
+      export DISPLAY=":$n"
+      break
+    fi
+    _skin_xvfb_pid=
+  done
+  [[ -n "${DISPLAY:-}" ]] || { echo "no Xvfb display could be started" >&2; return 1; }
+  trap skin_session_stop EXIT
+  # Creates the prefix on first use, then keeps one server for all programs.
+  "$_skin_root/scripts/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+  wineserver -w || true
+  wineserver -p || { echo "wineserver did not start" >&2; return 1; }
+  wine wineboot >/dev/null 2>&1 || true
+}

@@ -1,0 +1,108 @@
+#include "tests/common/test_util.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace testing_util {
+namespace {
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+// Linux paths of the build machine are reachable through Wine's Z: drive.
+std::wstring UnixToWindows(const std::string& unixPath) {
+    std::wstring w = L"Z:" + Widen(unixPath);
+    for (auto& c : w)
+        if (c == L'/') c = L'\\';
+    return w;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    wchar_t name[MAX_PATH];
+    swprintf(name, MAX_PATH, L"%sskin-test-%lu-%u-%lu\\", base, GetCurrentProcessId(),
+             counter.fetch_add(1), GetTickCount());
+    path_ = name;
+    RemoveTree(path_);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::wstring SourcePath(const std::string& relative) {
+    return UnixToWindows(std::string(SKIN_SOURCE_DIR) + "/" + relative);
+}
+
+std::wstring BinaryPath(const std::string& relative) {
+    return UnixToWindows(std::string(SKIN_BINARY_DIR) + "/" + relative);
+}
+
+std::vector<uint8_t> ReadAll(const std::wstring& path) {
+    std::vector<uint8_t> out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    DWORD size = GetFileSize(h, nullptr);
+    out.resize(size);
+    DWORD got = 0;
+    if (size && !ReadFile(h, out.data(), size, &got, nullptr)) got = 0;
+    out.resize(got);
+    CloseHandle(h);
+    return out;
+}
+
+bool WriteAll(const std::wstring& path, const void* bytes, size_t count) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    BOOL ok = count == 0 || WriteFile(h, bytes, (DWORD)count, &put, nullptr);
+    CloseHandle(h);
+    return ok && put == count;
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::wstring& path) {
+    std::wstring dir = path;
+    if (!dir.empty() && dir.back() == L'\\') dir.pop_back();
+    DWORD attrs = GetFileAttributesW(dir.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(dir.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring n = fd.cFileName;
+            if (n == L"." || n == L"..") continue;
+            RemoveTree(dir + L"\\" + n);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(dir.c_str());
+}
+
+std::string Narrow(const std::wstring& w) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+}  // namespace testing_util

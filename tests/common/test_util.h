@@ -1,0 +1,43 @@
+// Helpers shared by the test programs: temporary folders, paths of the
+// source tree as Wine sees them, and whole-file reads and writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_util {
+
+// A fresh empty folder under %TEMP%, removed with its content on destruction.
+// The path ends with a backslash.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const std::wstring& name) const { return path_ + name; }
+
+private:
+    std::wstring path_;
+};
+
+// A path of the source tree (relative, with '/') as a Windows path.
+std::wstring SourcePath(const std::string& relative);
+// A path of the build tree, likewise.
+std::wstring BinaryPath(const std::string& relative);
+
+std::vector<uint8_t> ReadAll(const std::wstring& path);
+bool WriteAll(const std::wstring& path, const void* bytes, size_t count);
+inline bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    return WriteAll(path, bytes.data(), bytes.size());
+}
+bool FileExists(const std::wstring& path);
+// Removes a folder tree without going through the code under test.
+void RemoveTree(const std::wstring& path);
+
+std::string Narrow(const std::wstring& text);  // UTF-8, for messages
+
+}  // namespace testing_util
