@@ -1,0 +1,38 @@
+// Small text routines of the file formats: key=value; entries of the
+// configuration text, the quoted-name:value pairs of the theme text, and
+// byte-order marks. Narrow and wide forms behave alike.
+#pragma once
+
+#include <cstdint>
+
+enum TextEncoding : int {
+    kEncodingNone = 0,
+    kEncodingUtf8 = 1,
+    kEncodingUtf16LE = 2,
+    kEncodingUtf16BE = 3,
+    kEncodingUtf32LE = 4,
+    kEncodingUtf32BE = 5,
+};
+
+// Writes first, sepA, second (secondLength chars, -1 = all), sepB; no NUL.
+// Answers the characters written, 0 when anything is missing or it would not fit.
+int JoinWithSeparators(wchar_t* out, int capacity, const wchar_t* first, const wchar_t* second,
+                       int secondLength, wchar_t sepA, wchar_t sepB);
+
+// text points after the opening '{'; end bounds the search.
+const char* FindJsonValue(int* length, const char* name, const char* text, const char* end);
+const wchar_t* FindJsonValue(int* length, const wchar_t* name, const wchar_t* text,
+                             const wchar_t* end);
+// Copies min(length, capacity) characters; NUL only when fewer than capacity.
+int GetJsonValue(char* out, int capacity, const char* name, const char* text, const char* end);
+int GetJsonValue(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* text,
+                 const wchar_t* end);
+// Writes "name":"value" without NUL; answers its length or 0.
+int FormatJsonPair(char* out, int capacity, const char* name, const char* value, int valueLength);
+int FormatJsonPair(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* value,
+                   int valueLength);
+
+int BomSize(int encoding);
+int WriteBom(int encoding, uint8_t* out);
+// Needs at least four readable bytes.
+int DetectBom(const uint8_t* bytes);
