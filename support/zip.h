@@ -1,0 +1,91 @@
+// XZip: the password-protected ZIP archive that carries the payload and the
+// client's files, read from memory (without copying) or from a file.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class XData;
+
+// Entry names are held in buffers of this many wide characters.
+constexpr int kZipNameCapacity = 260;
+// Find refuses names whose UTF-8 form reaches this many bytes.
+constexpr int kZipFindNameLimit = 256;
+
+// What the reader reports for one entry.
+struct ZipEntryInfo {
+    int32_t index;  // the number of entries when index -1 was asked for
+    wchar_t name[kZipNameCapacity];  // decoded and made safe
+    uint32_t attributes;  // FILE_ATTRIBUTE_* bits
+    FILETIME accessTime;
+    FILETIME creationTime;
+    FILETIME modificationTime;
+    int32_t compressedSize;
+    int32_t uncompressedSize;
+};
+
+class XZip {
+public:
+    XZip();
+    virtual ~XZip();
+    XZip(const XZip&) = delete;
+    XZip& operator=(const XZip&) = delete;
+
+    // The bytes stay owned by the caller and must stay alive and unchanged
+    // until Close: the reader reads them in place.
+    bool OpenFromMemory(const void* bytes, uint32_t size, const char* password);
+    bool OpenFromFile(const wchar_t* path, const char* password);
+    // True when nothing was open or the reader closed cleanly.
+    bool Close();
+    bool IsOpen() const { return handle_ != nullptr; }
+
+    int Count();
+    bool IsDirectory(int index);
+    // name holds kZipNameCapacity characters; receives the safe name.
+    bool GetEntryName(int index, wchar_t* name);
+    // Compares with the stored names, folding only A-Z/a-z; the first match
+    // wins. size (may be null) receives the uncompressed size. -1 if none.
+    int Find(const wchar_t* name, int32_t* size);
+    // Sizes out to the entry and fills it; false on any read, password,
+    // inflate or CRC failure.
+    bool ExtractByIndex(int index, XData* out);
+    // On failure the buffer is freed.
+    bool ExtractByName(const wchar_t* name, XData* out);
+    // index -1 answers the entry count in info->index.
+    bool GetEntryInfo(int index, ZipEntryInfo* info);
+
+    // The memory source of OpenFromMemory; public for the reader's callbacks.
+    struct MemorySource {
+        const uint8_t* bytes = nullptr;
+        uint64_t size = 0;
+    };
+
+private:
+    struct Entry {
+        uint64_t directoryOffset;  // the reader's position record
+        uint64_t fileNumber;
+        std::string storedName;  // as the archive holds it, for Find
+    };
+    bool FinishOpen(const char* password);
+    bool GoTo(int index);
+
+    void* handle_ = nullptr;
+    MemorySource memory_;
+    std::string password_;
+    bool hasPassword_ = false;
+    std::vector<Entry> entries_;
+};
+
+// The archive password shared by the payload, the inner archive and the
+// packaging tool; built on first use.
+const char* GetArchivePassword();
+
+// The safe form of a stored entry name: decoded from UTF-8 (an invalid
+// sequence falls back to the ANSI code page), drive prefixes, leading
+// separators and every ".." (or dots-only) component removed, so that
+// joining it to a directory never leaves that directory. out holds
+// kZipNameCapacity characters.
+void SafeEntryName(const char* stored, size_t length, wchar_t* out);
