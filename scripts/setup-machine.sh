@@ -6,7 +6,11 @@ set -euo pipefail
 need_pkgs=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   cmake ninja-build make dpkg-dev patch xz-utils googletest
-  wine wine32 wine64
+  wine wine32 wine64 fonts-wine
+  # winex11 needs these for per-pixel alpha, cursors and input; they are only
+  # recommended by wine32, so a minimal install lacks them.
+  libxrender1:i386 libxcursor1:i386 libxrandr2:i386 libxi6:i386 libxcomposite1:i386
+  libxinerama1:i386 libxfixes3:i386 libxxf86vm1:i386
   xvfb xdotool imagemagick x11-utils
   fonts-wqy-microhei locales
   python3
