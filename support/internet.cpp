@@ -1,0 +1,103 @@
+#include "support/internet.h"
+
+#include <cstring>
+
+namespace {
+
+// Milliseconds.
+constexpr struct {
+    DWORD option;
+    DWORD value;
+} kTimeouts[] = {
+    {INTERNET_OPTION_CONNECT_TIMEOUT, 5000},
+    {INTERNET_OPTION_SEND_TIMEOUT, 1000},
+    {INTERNET_OPTION_RECEIVE_TIMEOUT, 7000},
+    {INTERNET_OPTION_DATA_SEND_TIMEOUT, 1000},
+    {INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, 7000},
+};
+
+void SetTimeouts(HINTERNET handle) {
+    for (const auto& t : kTimeouts) {
+        DWORD value = t.value;
+        InternetSetOptionW(handle, t.option, &value, sizeof(value));
+    }
+}
+
+bool QueryNumber(HINTERNET request, DWORD what, DWORD* value) {
+    DWORD size = sizeof(*value);
+    DWORD index = 0;
+    return HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, value, &size, &index) != FALSE;
+}
+
+}  // namespace
+
+CInternet::~CInternet() {
+    FreeBuffer();
+    request.reset();  // before the session it belongs to
+    internet.reset();
+}
+
+void CInternet::FreeBuffer() {
+    if (buffer) HeapFree(GetProcessHeap(), 0, buffer);
+    buffer = nullptr;
+    capacity = 0;
+}
+
+bool CInternet::Download(const wchar_t* address) {
+    if (!address) return false;
+    if (!internet) {
+        internet.reset(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        if (!internet) return false;
+        // On the session too, so that they already govern the connection
+        // and the request that InternetOpenUrlW makes.
+        SetTimeouts(internet.get());
+    }
+    request.reset(InternetOpenUrlW(internet.get(), address, nullptr, 0,
+                                   INTERNET_FLAG_NO_CACHE_WRITE, 0));
+    if (!request) return false;
+
+    SetTimeouts(request.get());
+
+    DWORD status = 0;
+    if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) || status != 200) return false;
+    DWORD length = 0;
+    if (!QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &length)) return false;
+    // The two terminating zero bytes must still fit in 32 bits.
+    if (length > UINT32_MAX - 2) return false;
+    if (sizeLimit && length > sizeLimit) return false;
+    const uint32_t needed = length + 2;
+
+    if (buffer && capacity < needed) FreeBuffer();
+    if (!buffer) {
+        buffer = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, needed));
+        if (!buffer) return false;
+        capacity = needed;
+    }
+    return ReadBody(length, needed);
+}
+
+bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
+    received = 0;
+    for (;;) {
+        uint32_t room = length - received;
+        DWORD got = 0;
+        if (room == 0) {
+            // Body complete: anything more means the server lied about the length.
+            uint8_t probe = 0;
+            if (!InternetReadFile(request.get(), &probe, 1, &got)) return false;
+            if (got != 0) return false;
+            break;
+        }
+        DWORD want = room < kChunk ? room : kChunk;
+        if (!InternetReadFile(request.get(), buffer + received, want, &got)) return false;
+        if (got == 0) break;
+        received += got;
+        if (callback) callback(needed, received, user);
+    }
+    // A reused larger buffer still holds the previous body past this point.
+    buffer[received] = 0;
+    buffer[received + 1] = 0;
+    request.reset();
+    // A connection closed early delivers fewer bytes than announced.
+    return received == length;
+}

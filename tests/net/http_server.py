@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Test HTTP server on 127.0.0.1: plain files from a folder, plus scripted
+misbehaving answers under /bad/. Writes its port to a file once listening.
+
+    http_server.py ROOT PORT_FILE
+"""
+import http.server
+import os
+import socketserver
+import sys
+import time
+
+ROOT = sys.argv[1]
+PORT_FILE = sys.argv[2]
+
+
+def pattern(n):
+    return bytes((i * 7 + 1) % 251 + 1 for i in range(n))
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=ROOT, **kwargs)
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def raw(self, head, body=b"", pause=0.0, tail=b""):
+        self.wfile.write(head.encode("ascii") + b"\r\n" + body)
+        self.wfile.flush()
+        if pause:
+            time.sleep(pause)
+            try:
+                self.wfile.write(tail)
+                self.wfile.flush()
+            except OSError:
+                pass
+        self.close_connection = True
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        if not path.startswith("/bad/"):
+            return super().do_GET()
+        name = path[len("/bad/"):]
+        ok = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        if name == "404":
+            body = b"not here" * 100
+            self.raw("HTTP/1.0 404 Not Found\r\nContent-Length: %d\r\n" % len(body), body)
+        elif name == "nolength":
+            self.raw(ok, pattern(1000))
+        elif name == "zero":
+            self.raw(ok + "Content-Length: 0\r\n")
+        elif name == "longer":
+            # Announces 100 bytes and sends 50,000.
+            self.raw(ok + "Content-Length: 100\r\n", pattern(50000))
+        elif name == "cut":
+            # Announces 40,000 bytes and closes after 20,000.
+            self.raw(ok + "Content-Length: 40000\r\n", pattern(20000))
+        elif name == "slow":
+            # Half the body, then a pause longer than the receive time-out,
+            # then the rest: a client that waits it out gets the whole body.
+            body = pattern(40000)
+            self.raw(ok + "Content-Length: 40000\r\n", body[:20000], 12.0, body[20000:])
+        elif name == "huge":
+            self.raw(ok + "Content-Length: 4294967295\r\n", pattern(100))
+        else:
+            self.send_error(404)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    server = Server(("127.0.0.1", 0), Handler)
+    tmp = PORT_FILE + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(str(server.server_address[1]))
+    os.replace(tmp, PORT_FILE)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
