@@ -1,0 +1,41 @@
+// The windowing layer's process-wide state, its start-up and shutdown, and
+// the application message loop that renders idle windows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+class IImage;
+
+struct WindowingState {
+    HINSTANCE instance = nullptr;
+    DWORD uiThreadId = 0;
+    HICON bigIcon = nullptr;    // owned; destroyed by AppInit's reload and AppShutdown
+    HICON smallIcon = nullptr;  // owned
+    IImage* defaultFrame = nullptr;  // handed to every window by Create, not owned by it
+    int defaultFrameWidth = 0;
+    bool defaultFrameCentre = false;
+    IImage* ownedFrame = nullptr;  // the image this layer must free
+    HWND mainWindow = nullptr;     // first window ever created; its end ends the program
+    bool loopRunning = false;
+    bool hotkeyForwarding = true;
+    HACCEL accelerators = nullptr;  // never set; TranslateAcceleratorW then passes everything
+};
+
+// The single instance of the process.
+WindowingState& Windowing();
+
+// Remembers the instance and thread, loads the application icons (resource 1)
+// and the default frame image ("png" resource 1). Always true.
+bool AppInit(HINSTANCE instance);
+// The "png" resource id of the module becomes the default frame (width 6).
+bool LoadDefaultFrame(HINSTANCE instance, int id);
+// Pumps messages; renders windows while the queue is empty; sleeps 10 ms when
+// every window is idle; returns on WM_QUIT or once the main window is gone.
+void RunMessageLoop();
+// Destroys every registered window and frees the frame image and the icons.
+void AppShutdown();
+
+// Icon sizes of AppInit: the big one is rounded up to a multiple of 16.
+inline int RoundIconSize(int size) { return (size + 15) / 16 * 16; }
