@@ -30,7 +30,7 @@ TempDir::TempDir() {
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
     wchar_t name[MAX_PATH];
-    swprintf(name, MAX_PATH, L"%sskin-test-%lu-%u-%lu\\", base, GetCurrentProcessId(),
+    swprintf(name, MAX_PATH, L"%lsskin-test-%lu-%u-%lu\\", base, GetCurrentProcessId(),
              counter.fetch_add(1), GetTickCount());
     path_ = name;
     RemoveTree(path_);
