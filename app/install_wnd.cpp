@@ -1,0 +1,618 @@
+#include "app/install_wnd.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "client/registry.h"
+#include "support/dialogs.h"
+#include "support/digest.h"
+#include "support/payload.h"
+#include "support/shell.h"
+#include "ui/controls.h"
+#include "ui/image.h"
+#include "window/app.h"
+
+namespace {
+
+constexpr wchar_t kPromptCaption[] = L"安装提示";
+constexpr wchar_t kWelcomeText[] = L"正在为您开启精彩游戏世界...";
+
+int32_t Pack(int low, int high) { return Anchor::Pack(int16_t(low), int16_t(high)); }
+
+Anchor MakeAnchor(int x, int xMode, int y, int yMode, int width, int right, int height,
+                  int bottom) {
+    Anchor a;
+    a.x = Pack(x, xMode);
+    a.y = Pack(y, yMode);
+    a.width = Pack(width, right);
+    a.height = Pack(height, bottom);
+    return a;
+}
+
+bool EndsWithBackslash(const wchar_t* text) {
+    size_t n = std::wcslen(text);
+    return n > 0 && text[n - 1] == L'\\';
+}
+
+}  // namespace
+
+CInstallWnd::CInstallWnd() {
+    theme.SetForecolor(0xFF808080);
+    theme.SetBackcolor(0xFFFFFFFF);
+    theme.SetTextcolor(0xFF000000);
+}
+
+CInstallWnd::~CInstallWnd() {
+    worker.reset();  // stops a running worker before the members it reads go
+    record.Clear();
+    payload.Close();
+    payloadBuffer.Free();
+}
+
+LRESULT CInstallWnd::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kMsgInstallProgress) {
+        ApplyProgress();
+        return 0;
+    }
+    if (message == kMsgInstallFailed) {
+        OnInstallFailed();
+        return 0;
+    }
+    return CDirectUI::HandleMessage(window, message, wParam, lParam);
+}
+
+// --- construction
+
+bool CInstallWnd::OpenPayload() {
+    wchar_t exe[1024] = {};
+    DWORD n = GetModuleFileNameW(nullptr, exe, 1023);
+    if (n == 0 || n >= 1023) return false;
+    if (!::OpenPayloadOf(exe, payload, payloadBuffer)) return false;
+    // Without the resource the archive came from the neighbouring file; the
+    // worker reads the inner archive from there again, piece by piece.
+    if (payloadBuffer.size == 0) PayloadZipPath(exe, payloadPath_, 1024);
+    return true;
+}
+
+bool CInstallWnd::LoadWindowConfig() {
+    if (clientConfig.LoadFromModule(Windowing().instance, L"app", 1)) return true;
+    XData text;
+    if (!payload.ExtractByName(L"app.txt", &text)) return false;
+    return clientConfig.LoadFromData(text.data, text.size);
+}
+
+bool CInstallWnd::LoadSkinImage(IImage* image, const wchar_t* entry) {
+    if (!image) return false;
+    if (!payloadOpen) return image->LoadFromResource(Windowing().instance, 0, L"image");
+    XData bytes;
+    if (!payload.ExtractByName(entry, &bytes)) return false;
+    return image->LoadFromMemory(bytes.data, bytes.size);
+}
+
+void CInstallWnd::ComposeInstallDir(const wchar_t* base) {
+    wchar_t dir[1024];
+    const wchar_t* company = clientConfig.GetCompany();
+    const wchar_t* app = clientConfig.GetApp();
+    _snwprintf(dir, 1024, L"%s%s%s%s%s%s", base, EndsWithBackslash(base) ? L"" : L"\\", company,
+               company[0] ? L"\\" : L"", app, app[0] ? L"\\" : L"");
+    dir[1023] = 0;
+    installDir.Assign(dir);
+}
+
+void CInstallWnd::OnCreated() {
+    CDirectUI::OnCreated();
+    SetSubtitle(L"准备安装");
+    if (HICON icon = LoadIconW(Windowing().instance, MAKEINTRESOURCEW(1))) {
+        SetIcon(icon, true);
+        SetIcon(icon, false);
+    }
+    int argc = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        silent = argc > 1 && std::wcscmp(argv[1], L"silent") == 0;
+        LocalFree(argv);
+    }
+    payloadOpen = OpenPayload();
+    if (payloadOpen && !LoadWindowConfig()) return;
+
+    wchar_t subtitle[640];
+    _snwprintf(subtitle, 640, L"安装%s", clientConfig.GetName());
+    subtitle[639] = 0;
+    SetSubtitle(subtitle);
+
+    innerArchivePresent =
+        clientConfig.GetArchive()[0] && payload.Find(clientConfig.GetArchive(), nullptr) >= 0;
+
+    wchar_t previous[1024] = {};
+    if (ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"path", previous,
+                         1024)) {
+        installDir.Assign(previous);
+    } else {
+        wchar_t folder[MAX_PATH] = {};
+        if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_PROGRAM_FILES, FALSE)) {
+            Close();
+            return;
+        }
+        ComposeInstallDir(folder);
+    }
+
+    XData themeText;
+    if (payload.ExtractByName(L"theme.txt", &themeText))
+        theme.ParseText(reinterpret_cast<const wchar_t*>(themeText.data), int(themeText.size / 2));
+
+    BuildControls();
+
+    if (silent) {
+        // Unattended: the version check decides before anything is written,
+        // and asks nothing (an equal version is repaired, a newer one kept).
+        CheckInstalledVersion();
+        if (state == kStateReady) StartInstall();
+    } else {
+        CheckInstalledVersion();
+    }
+}
+
+void CInstallWnd::BuildControls() {
+    RECT parent = {};
+    GetClientRect(GetHandle(), &parent);
+    const uint32_t textColor = theme.GetTextcolor();
+    int bottom = 0;  // B: rows above the copyright picture and the path row
+    int linkLeft = 0;  // L: the agreement link follows the agreement picture
+
+    auto add = [&](int kind) -> ILayer* {
+        int index = AddLayerOfType(kind);
+        return index >= 0 ? GetLayer(index) : nullptr;
+    };
+    auto indexOf = [&]() { return GetLayerCount() - 1; };
+    auto place = [&](ILayer* layer, const Anchor& anchor) {
+        layer->SetAnchor(anchor);
+        layer->Layout(parent);
+    };
+
+    // 1 background: keeps the ID the host gave (0), so pressing it drags.
+    if (auto* bg = static_cast<CImageUI*>(add(kLayerImage))) {
+        LoadSkinImage(&bg->image, L"bg_main.png");
+        place(bg, MakeAnchor(0, 0, 0, 0, 0, 0, 0, 0));
+    }
+    // 2 logo
+    if (auto* logo = static_cast<CImageUI*>(add(kLayerImage))) {
+        LoadSkinImage(&logo->image, L"logo.png");
+        place(logo, MakeAnchor(20, 0, 10, 0, logo->image.GetWidth(), 0, logo->image.GetHeight(), 0));
+        logo->SetCursorKind(kCursorHand);
+        logo->SetID(kCmdHomepage);
+    }
+    // 3 close, 4 minimise
+    struct TopButton {
+        const wchar_t* image;
+        int right;
+        int id;
+    };
+    for (const TopButton& b : {TopButton{L"btn_close.png", 10, kCmdClose},
+                               TopButton{L"btn_min.png", 35, kCmdMinimize}}) {
+        if (auto* button = static_cast<CImageUI*>(add(kLayerImage))) {
+            LoadSkinImage(&button->image, b.image);
+            button->frameCount = 3;
+            place(button, MakeAnchor(-1, 0, 10, 0, button->image.GetWidth(), b.right,
+                                     button->image.GetHeight() / 3, 0));
+            button->SetCursorKind(kCursorHand);
+            button->SetID(b.id);
+        }
+    }
+    // 5 copyright
+    if (auto* copyright = static_cast<CImageUI*>(add(kLayerImage))) {
+        LoadSkinImage(&copyright->image, L"copyright.png");
+        place(copyright, MakeAnchor(-1, 0, -1, 0, copyright->image.GetWidth(), 20,
+                                    copyright->image.GetHeight(), 10));
+        copyright->SetID(-1);
+        bottom = 40;
+    }
+    // 6 waiting picture
+    if (auto* waiting = static_cast<CImageUI*>(add(kLayerImage))) {
+        waitingIndex = indexOf();
+        LoadSkinImage(&waiting->image, L"waiting.png");
+        waiting->SetVisible(false);
+        place(waiting, MakeAnchor(-1, -1, -1, -1, waiting->image.GetWidth(), 0,
+                                  waiting->image.GetHeight(), 0));
+    }
+    if (!silent) {
+        // 7 start button
+        if (auto* start = static_cast<CImageUI*>(add(kLayerImage))) {
+            startIndex = indexOf();
+            LoadSkinImage(&start->image, L"btn_start.png");
+            start->frameCount = 3;
+            start->SetAlphaFlag(true);
+            place(start, MakeAnchor(-1, -1, -1, -1, 178, 0, start->image.GetHeight() / 3, 0));
+            start->SetCursorKind(kCursorHand);
+            start->SetID(kCmdStart);
+        }
+        // 8 path field
+        if (auto* edit = static_cast<CEditUI*>(add(kLayerEdit))) {
+            editIndex = indexOf();
+            LoadSkinImage(&edit->image, L"edit.png");
+            edit->text.Assign(installDir.c_str());
+            edit->SetColor(textColor);
+            edit->font.CreateHandle();
+            edit->margins = {20, 0, 20, 0};
+            place(edit, MakeAnchor(20, 0, -1, 0, 0, 90, edit->image.GetHeight(), bottom));
+            edit->SetCursorKind(kCursorText);
+            edit->SetID(-1);
+        }
+        // 9 browse button
+        if (auto* browse = static_cast<CImageUI*>(add(kLayerImage))) {
+            LoadSkinImage(&browse->image, L"btn_browse.png");
+            browse->SetColor(textColor);
+            browse->margins = {20, 0, 20, 0};
+            browse->frameCount = 3;
+            int frameHeight = browse->image.GetHeight() / 3;
+            place(browse, MakeAnchor(-1, 0, -1, 0, browse->image.GetWidth(), 20, frameHeight, bottom));
+            browse->SetCursorKind(kCursorHand);
+            browse->SetID(kCmdBrowse);
+            bottom += frameHeight + 10;
+        }
+        // 10 agreement check box
+        if (auto* check = static_cast<CCheckUI*>(add(kLayerCheck))) {
+            checkIndex = indexOf();
+            LoadSkinImage(&check->image, L"check.png");
+            LoadSkinImage(&check->checkedImage, L"checked.png");
+            check->frameCount = 3;
+            check->SetChecked(true);
+            place(check, MakeAnchor(20, 0, -1, 0, 13, 0, check->image.GetHeight() / 3, bottom));
+            check->SetCursorKind(kCursorHand);
+            check->SetID(kCmdToggleAgreement);
+        }
+        // 11 agreement text
+        if (auto* agree = static_cast<CImageUI*>(add(kLayerImage))) {
+            LoadSkinImage(&agree->image, L"agree.png");
+            agree->frameCount = 1;
+            agree->SetAlphaFlag(true);
+            place(agree, MakeAnchor(36, 0, -1, 0, agree->image.GetWidth(), 0,
+                                    agree->image.GetHeight(), bottom));
+            agree->SetCursorKind(kCursorHand);
+            agree->SetID(kCmdToggleAgreement);
+            linkLeft = agree->image.GetWidth() + 36;
+        }
+        // 12 agreement link
+        if (auto* link = static_cast<CImageUI*>(add(kLayerImage))) {
+            LoadSkinImage(&link->image, L"protocol.png");
+            link->frameCount = 3;
+            link->SetAlphaFlag(true);
+            place(link, MakeAnchor(linkLeft + 6, 0, -1, 0, link->image.GetWidth(), 0,
+                                   link->image.GetHeight() / 3, bottom));
+            link->SetCursorKind(kCursorHand);
+            link->SetID(kCmdProtocol);
+        }
+    }
+    // 13 status line, 14 percentage, 16 size and speed line (15 is the bar)
+    auto text = [&](int32_t* index, const wchar_t* value, int fontHeight, bool bold,
+                    const Anchor& anchor) {
+        auto* layer = static_cast<CTextUI*>(add(kLayerText));
+        if (!layer) return;
+        *index = indexOf();
+        layer->text.Assign(value);
+        layer->SetColor(textColor);
+        layer->font.height = fontHeight;
+        layer->font.bold = bold;
+        layer->font.CreateHandle();
+        place(layer, anchor);
+        layer->SetVisible(false);
+        layer->SetID(-1);
+    };
+    text(&statusIndex, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 72));
+    text(&percentIndex, L"0%", 32, true, MakeAnchor(-1, 0, -1, 0, 60, 20, 32, 59));
+    if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
+        progressIndex = indexOf();
+        LoadSkinImage(&bar->image, L"progress_sink.png");
+        LoadSkinImage(&bar->fillImage, L"progress_pos.png");
+        LoadSkinImage(&bar->dotImage, L"progress_dot.png");
+        bar->frameCount = 1;
+        bar->SetChecked(true);
+        bar->margins = {3, 0, 3, 0};
+        bar->value = 0;
+        bar->maximum = 100;
+        place(bar, MakeAnchor(20, 0, -1, 0, 0, 20, bar->image.GetHeight(), 54));
+        bar->SetVisible(false);
+        bar->SetID(-1);
+    }
+    text(&speedIndex, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 30));
+}
+
+// --- commands
+
+bool CInstallWnd::OnClickCommand(int id) {
+    switch (id) {
+        case kCmdClose:
+            if (state == kStateInstalling) {
+                int answer = MessageBoxW(GetHandle(),
+                                         L"注意：中止当前安装有可能导致软件无法使用！\n确定要中止吗？",
+                                         kPromptCaption, MB_YESNO | MB_DEFBUTTON2);
+                if (answer != IDYES) return true;
+                state = kStateReady;
+            }
+            Close();
+            return true;
+        case kCmdMinimize:
+            Show(SW_MINIMIZE);
+            return true;
+        case kCmdStart:
+            if (state == kStateReady) StartInstall();
+            return true;
+        case kCmdFinish:
+            if (state == kStateFinished) {
+                state = kStateClientStarted;
+                clientConfig.RunMain();
+                Close();
+            }
+            return true;
+        case kCmdInstallComplete:
+            if (state == kStateInstalling) FinishInstall();
+            return true;
+        case kCmdBrowse: {
+            wchar_t folder[MAX_PATH] = {};
+            if (BrowseForFolder(folder, GetHandle(), L"请选择安装目录：")) {
+                if (auto* edit = static_cast<CEditUI*>(LayerOrNull(editIndex))) {
+                    ComposeInstallDir(folder);
+                    edit->text.Assign(installDir.c_str());
+                    edit->SetNeedsRedraw(true);
+                }
+            }
+            return true;
+        }
+        case kCmdHomepage:
+            RunProgram(clientConfig.GetHomepage(), nullptr, true, nullptr);
+            return true;
+        case kCmdProtocol:
+            RunProgram(clientConfig.GetProtocol(), nullptr, true, nullptr);
+            return true;
+        case kCmdToggleAgreement:
+            if (ILayer* check = LayerOrNull(checkIndex)) {
+                check->SetChecked(!check->IsChecked());
+                check->SetNeedsRedraw(true);
+                if (ILayer* start = LayerOrNull(startIndex)) {
+                    start->SetVisible(check->IsChecked());
+                    start->SetNeedsRedraw(true);
+                }
+            }
+            return true;
+        default:
+            return CDirectUI::OnClickCommand(id);
+    }
+}
+
+bool CInstallWnd::OnCloseQuery() { return state != kStateInstalling; }
+
+void CInstallWnd::StartInstall() {
+    state = kStateInstalling;
+    for (int i = 5; i <= 24; ++i)
+        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
+    for (int index : {progressIndex, statusIndex, percentIndex, speedIndex, waitingIndex})
+        if (ILayer* layer = LayerOrNull(index)) {
+            layer->SetVisible(true);
+            layer->SetNeedsRedraw(true);
+        }
+    if (!silent) {
+        auto* edit = static_cast<CEditUI*>(LayerOrNull(editIndex));
+        if (!edit) return;
+        installDir.Assign(edit->text.c_str());
+    }
+    // Every later join ("uninst.dat", the registry's path + main program)
+    // expects the trailing backslash, which a registry value may lack.
+    if (!installDir.empty() && !EndsWithBackslash(installDir.c_str()) &&
+        installDir.length() < installDir.kCapacity) {
+        wchar_t dir[1024];
+        _snwprintf(dir, 1024, L"%s\\", installDir.c_str());
+        dir[1023] = 0;
+        installDir.Assign(dir);
+    }
+    manifestUrl.Assign(clientConfig.GetConfig());
+    archiveName.Assign(innerArchivePresent ? clientConfig.GetArchive() : L"");
+    clientConfig.SetInstallPath(installDir.c_str());
+    record.Clear();
+    failed_ = 0;
+    nothingInstalled_ = false;
+    speedSecond_ = SecondsNow();
+    speedBytes_ = 0;
+    speed_ = 0;
+    if (!worker) worker.reset(new CInstallThread(this));
+    worker->Start();
+}
+
+InstallJob CInstallWnd::MakeJob() {
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.archiveName = archiveName.c_str();
+    job.manifestUrl = manifestUrl.c_str();
+    job.payload = &payload;
+    if (payloadBuffer.size > 0) {
+        job.payloadBytes = payloadBuffer.data;
+        job.payloadSize = payloadBuffer.size;
+    } else if (payloadPath_[0]) {
+        job.payloadPath = payloadPath_;
+    }
+    job.downloadProgress = &downloadProgress;
+    return job;
+}
+
+void CInstallWnd::OnInstallProgress(const wchar_t* name, uint32_t total, uint32_t done) {
+    ReportProgress(name, total, done, total, done);
+}
+
+void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t done,
+                                 uint64_t bytesTotal, uint64_t bytesDone) {
+    // The record is the worker's alone until the completion is handled.
+    if (name) record.AddEntry(name);
+
+    uint64_t now = SecondsNow();
+    if (now != speedSecond_) {
+        uint64_t elapsed = now > speedSecond_ ? now - speedSecond_ : 1;
+        uint64_t delta = bytesDone > speedBytes_ ? bytesDone - speedBytes_ : 0;
+        speed_ = uint32_t(delta / elapsed);
+        speedBytes_ = bytesDone;
+        speedSecond_ = now;
+    }
+
+    std::lock_guard<std::mutex> lock(progressLock_);
+    if (name) {
+        _snwprintf(progress_.status, 1024, L"%s%s", installDir.c_str(), name[0] ? name : L"...");
+        progress_.status[1023] = 0;
+        progress_.statusChanged = true;
+    }
+    // A run with nothing to install is complete at once: 100%.
+    unsigned percent = total ? unsigned(uint64_t(done) * 100 / total) : 100;
+    _snwprintf(progress_.percent, 16, L"%u%%", percent);
+    _snwprintf(progress_.speed, 128, L"总大小：%.2f MB，已下载：%.2f MB，当前网速：%.2f KB/S",
+               double(bytesTotal) / 1024 / 1024, double(bytesDone) / 1024 / 1024,
+               double(speed_) / 1024);
+    progress_.speed[127] = 0;
+    progress_.maximum = total ? total : 1;
+    progress_.value = total ? done : 1;
+    if (!progressPosted_.exchange(true)) PostMessageW(GetHandle(), kMsgInstallProgress, 0, 0);
+}
+
+void CInstallWnd::ApplyProgress() {
+    ProgressSnapshot snapshot;
+    {
+        std::lock_guard<std::mutex> lock(progressLock_);
+        snapshot = progress_;
+        progress_.statusChanged = false;
+        progressPosted_ = false;
+    }
+    if (state != kStateInstalling) return;
+    auto setText = [&](int index, const wchar_t* text) {
+        if (auto* layer = static_cast<CTextUI*>(LayerOrNull(index))) {
+            layer->text.Assign(text);
+            layer->SetNeedsRedraw(true);
+        }
+    };
+    if (snapshot.statusChanged) setText(statusIndex, snapshot.status);
+    setText(percentIndex, snapshot.percent);
+    setText(speedIndex, snapshot.speed);
+    if (auto* bar = static_cast<CProgressUI*>(LayerOrNull(progressIndex))) {
+        bar->maximum = snapshot.maximum;
+        bar->value = snapshot.value;
+        bar->SetNeedsRedraw(true);
+    }
+}
+
+void CInstallWnd::OnWorkerFinished(const InstallResult& result) {
+    failed_ = result.failed;
+    nothingInstalled_ = !result.completed;
+    // Completion is handed over only once the worker is done with the
+    // record, so FinishInstall never races a late report.
+    PostMessageW(GetHandle(), result.completed ? WM_COMMAND : kMsgInstallFailed,
+                 result.completed ? kCmdInstallComplete : 0, 0);
+}
+
+void CInstallWnd::ShowStatus(const wchar_t* text) {
+    if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex))) {
+        status->text.Assign(text);
+        status->SetVisible(true);
+        status->SetNeedsRedraw(true);
+    }
+}
+
+void CInstallWnd::ShowFinished() {
+    for (int i = 5; i <= 24; ++i)
+        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
+    if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
+    if (!silent) {
+        if (auto* start = static_cast<CImageUI*>(LayerOrNull(startIndex))) {
+            LoadSkinImage(&start->image, L"btn_finish.png");
+            start->SetID(kCmdFinish);
+            start->SetVisible(true);
+            start->SetNeedsRedraw(true);
+        }
+    }
+    InvalidateLayers(true);
+}
+
+void CInstallWnd::FinishInstall() {
+    state = kStateFinished;
+    ShowFinished();
+    uint32_t failed = failed_.load();
+    if (failed > 0) {
+        wchar_t text[128];
+        _snwprintf(text, 128, L"安装完成，但有 %u 个文件未能安装。", failed);
+        text[127] = 0;
+        ShowStatus(text);
+    }
+
+    wchar_t path[MAX_PATH];
+    if (JoinInstallPath(path, installDir.c_str(), L"uninst.dat")) SaveUninstallRecord(record, path);
+
+    if (innerArchivePresent) {
+        XData manifest;
+        if (payload.ExtractByName(L"update.xml", &manifest)) {
+            wchar_t digest[33] = {};
+            if (DigestOfBuffer(digest, manifest.data, manifest.size)) clientConfig.SetDigest(digest);
+        }
+    } else {
+        clientConfig.SetDigest(downloadProgress.digest);
+    }
+    clientConfig.SetInstallPath(installDir.c_str());
+    clientConfig.SetLaunchProgram(clientConfig.GetMain());
+    clientConfig.WriteRegistry();
+
+    if (silent) {
+        exitCode_ = failed > 0 ? kExitInstallFailure : 0;
+        clientConfig.RunMain();
+        Close();
+    }
+}
+
+// The worker ended without a completion: nothing could be fetched. No
+// records are written; the window stays open with the reason.
+void CInstallWnd::OnInstallFailed() {
+    if (state != kStateInstalling) return;
+    state = kStateFinished;
+    for (int i = 5; i <= 24; ++i)
+        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
+    if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
+    ShowStatus(L"安装失败：未能获取安装文件，请检查网络后重新运行安装程序。");
+    InvalidateLayers(true);
+    if (silent) {
+        exitCode_ = kExitInstallFailure;
+        Close();
+    }
+}
+
+void CInstallWnd::DeclineInstall() {
+    state = kStateFinished;
+    ShowFinished();
+    clientConfig.SetInstallPath(installDir.c_str());
+    clientConfig.SetLaunchProgram(clientConfig.GetMain());
+    if (silent) {
+        clientConfig.RunMain();
+        Close();
+    }
+}
+
+void CInstallWnd::CheckInstalledVersion() {
+    if (installDir.empty() || !innerArchivePresent) return;
+    wchar_t installed[128] = {};
+    if (!ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"version", installed,
+                          127))
+        return;
+    int order = std::wcscmp(installed, clientConfig.GetVersion());
+    wchar_t text[1024];
+    if (order > 0) {
+        if (!silent) {
+            _snwprintf(text, 1024,
+                       L"对不起！您的电脑里已经安装了更新版本（%s）的%s。\n当前安装包版本（%s）过旧无法安装！\n",
+                       installed, clientConfig.GetName(), clientConfig.GetVersion());
+            text[1023] = 0;
+            MessageBoxW(GetHandle(), text, kPromptCaption, MB_OK);
+        }
+        DeclineInstall();
+    } else if (order == 0 && !silent) {
+        _snwprintf(text, 1024, L"您的电脑里已经安装了当前版本（%s）的%s，需要修复吗？\n", installed,
+                   clientConfig.GetName());
+        text[1023] = 0;
+        if (MessageBoxW(GetHandle(), text, kPromptCaption, MB_YESNO) != IDYES) Close();
+    }
+}
+
+void CInstallWnd::StopWorker(DWORD milliseconds) {
+    if (worker && worker->IsRunning()) worker->Stop(milliseconds);
+}

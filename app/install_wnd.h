@@ -1,0 +1,151 @@
+// The installer's only window: the skinned face built from the payload, the
+// commands of its controls, the progress display fed by the install worker,
+// and the end of installation (install records, registry, shortcuts).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "app/install_thread.h"
+#include "client/app_file.h"
+#include "client/client_info.h"
+#include "client/fixed_string.h"
+#include "client/update_download.h"
+#include "support/data.h"
+#include "support/zip.h"
+#include "ui/theme.h"
+#include "window/direct_ui.h"
+
+class IImage;
+
+// Command ids of the window's controls, and the one the worker's end posts.
+enum InstallCommand : int {
+    kCmdClose = 4097,
+    kCmdMinimize = 4098,
+    kCmdStart = 4100,
+    kCmdFinish = 4101,
+    kCmdInstallComplete = 4102,
+    kCmdBrowse = 4103,
+    kCmdHomepage = 4104,
+    kCmdProtocol = 4105,
+    kCmdToggleAgreement = 4106,
+};
+
+enum InstallState : int {
+    kStateReady = 0,
+    kStateInstalling = 1,
+    kStateFinished = 2,
+    kStateClientStarted = 3,
+};
+
+// The exit code of a silent run in which files could not be installed.
+constexpr int kExitInstallFailure = 1603;
+
+class CInstallWnd : public CDirectUI {
+public:
+    CInstallWnd();
+    ~CInstallWnd() override;
+
+    bool OnClickCommand(int id) override;
+    bool OnCloseQuery() override;
+    void OnCreated() override;
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    bool OpenPayload();
+    bool LoadWindowConfig();
+    bool LoadSkinImage(IImage* image, const wchar_t* entry);
+    void ComposeInstallDir(const wchar_t* base);
+
+    void StartInstall();
+    // The worker's report (worker thread): the download callback's form.
+    void OnInstallProgress(const wchar_t* name, uint32_t total, uint32_t done);
+    // The same with the bytes written so far (worker thread).
+    void ReportProgress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
+                        uint64_t bytesDone);
+    // The worker's last word (worker thread): completion or failure is posted.
+    void OnWorkerFinished(const InstallResult& result);
+    void ShowFinished();
+    void FinishInstall();
+    void DeclineInstall();
+    void CheckInstalledVersion();
+
+    // Asks a running worker to stop and waits up to the time given for it to
+    // leave its current file; used when the program ends during installation.
+    void StopWorker(DWORD milliseconds);
+
+    // The process exit code the run asks for (silent failures).
+    int ExitCode() const { return exitCode_; }
+    int State() const { return state; }
+    bool IsSilent() const { return silent; }
+    uint32_t FailedCount() const { return failed_.load(); }
+
+    // Members in the order the installer's design lists them.
+    XZip payload;
+    XData payloadBuffer;  // must outlive payload
+    bool payloadOpen = false;
+    bool silent = false;
+    bool innerArchivePresent = false;
+    std::unique_ptr<CInstallThread> worker;
+    CTheme theme;
+    CClientInfo clientConfig;
+    CAppUninst record;
+    DownloadProgress downloadProgress = {};
+    FixedString<1023> installDir;
+    FixedString<1023> manifestUrl;
+    FixedString<1023> archiveName;
+    int32_t state = kStateReady;
+    int32_t editIndex = -1;
+    int32_t startIndex = -1;
+    int32_t checkIndex = -1;
+    int32_t waitingIndex = -1;
+    int32_t speedIndex = -1;
+    int32_t progressIndex = -1;
+    int32_t statusIndex = -1;
+    int32_t percentIndex = -1;
+
+    // The worker's settings of one run, as InstallWorker hands them on.
+    InstallJob MakeJob();
+
+private:
+    void BuildControls();
+    void ApplyProgress();
+    void OnInstallFailed();
+    void ShowStatus(const wchar_t* text);
+    ILayer* LayerOrNull(int index) { return index >= 0 ? GetLayer(index) : nullptr; }
+
+    // The payload's file when it did not come from the resource.
+    wchar_t payloadPath_[1024] = {};
+
+    // Progress handed from the worker to the UI thread: the worker formats
+    // the texts into this snapshot and posts one message; the UI thread puts
+    // the latest snapshot into the layers. Layers are never touched by the
+    // worker, so painting cannot race with it.
+    struct ProgressSnapshot {
+        wchar_t status[1024];
+        bool statusChanged;
+        wchar_t percent[16];
+        wchar_t speed[128];
+        uint32_t maximum;
+        uint32_t value;
+    };
+    std::mutex progressLock_;
+    ProgressSnapshot progress_ = {};
+    std::atomic<bool> progressPosted_{false};
+
+    // Speed of the size line; worker thread only while a run is going.
+    uint64_t speedSecond_ = 0;
+    uint64_t speedBytes_ = 0;
+    uint32_t speed_ = 0;
+
+    std::atomic<uint32_t> failed_{0};
+    std::atomic<bool> nothingInstalled_{false};
+    int exitCode_ = 0;
+};
+
+// The window's private messages.
+constexpr UINT kMsgInstallProgress = WM_APP + 0x40;
+constexpr UINT kMsgInstallFailed = WM_APP + 0x41;

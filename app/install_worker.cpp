@@ -1,0 +1,386 @@
+#include "app/install_worker.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <new>
+
+#include "app/zip_stream.h"
+#include "client/update_download.h"
+#include "client/update_info.h"
+#include "support/digest.h"
+#include "support/internet.h"
+#include "support/data.h"
+#include "support/handle.h"
+#include "support/shell.h"
+#include "support/zip.h"
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool EqualsNoCase(const wchar_t* a, size_t n, const wchar_t* b) {
+    return std::wcslen(b) == n && _wcsnicmp(a, b, n) == 0;
+}
+
+// CON, NUL, COM1 ... open devices, not files, whatever extension follows.
+bool IsDeviceName(const wchar_t* begin, const wchar_t* end) {
+    size_t n = 0;
+    while (begin + n < end && begin[n] != L'.') ++n;
+    while (n > 0 && begin[n - 1] == L' ') --n;
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* d : kDevices)
+        if (EqualsNoCase(begin, n, d)) return true;
+    if (n == 4 && (_wcsnicmp(begin, L"COM", 3) == 0 || _wcsnicmp(begin, L"LPT", 3) == 0) &&
+        begin[3] >= L'0' && begin[3] <= L'9')
+        return true;
+    return false;
+}
+
+// Moves a file over an existing one even when that one is read-only.
+bool ReplaceWith(const wchar_t* temp, const wchar_t* target) {
+    if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
+    DWORD attributes = GetFileAttributesW(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+            return true;
+        SetFileAttributesW(target, attributes);
+    }
+    return false;
+}
+
+struct WriteContext {
+    HANDLE file;
+    IInstallReport* report;
+    uint32_t total;
+    uint32_t done;
+    uint64_t bytesTotal;
+    uint64_t* bytesDone;
+    uint64_t sinceReport;
+};
+
+// Between reports of whole entries, a large entry reports its bytes now and
+// then (no name, done unchanged), so the speed line keeps moving.
+constexpr uint64_t kByteReportInterval = 1u << 20;
+
+bool WritePiece(const void* bytes, uint32_t count, void* context) {
+    auto* c = static_cast<WriteContext*>(context);
+    if (c->report->StopRequested()) return false;
+    DWORD written = 0;
+    if (!WriteFile(c->file, bytes, count, &written, nullptr) || written != count) return false;
+    *c->bytesDone += count;
+    c->sinceReport += count;
+    if (c->sinceReport >= kByteReportInterval) {
+        c->sinceReport = 0;
+        c->report->Progress(nullptr, c->total, c->done, c->bytesTotal, *c->bytesDone);
+    }
+    return true;
+}
+
+// Makes the parent folders of a file path.
+bool CreateParentOf(const wchar_t* path) {
+    wchar_t parent[MAX_PATH];
+    wcsncpy(parent, path, MAX_PATH - 1);
+    parent[MAX_PATH - 1] = 0;
+    wchar_t* cut = wcsrchr(parent, L'\\');
+    if (!cut) return false;
+    *cut = 0;
+    if (GetFileAttributesW(parent) != INVALID_FILE_ATTRIBUTES) return true;
+    return CreateDirectoryTree(parent, L'\\');
+}
+
+// The inner archive, read from wherever it could be put.
+struct InnerArchive {
+    XZip names;      // safe entry names and directory flags
+    ZipStream data;  // the bytes, piece by piece
+    XData memory;    // the archive itself when it had to be held in memory
+    wchar_t tempPath[MAX_PATH] = {};
+    bool empty = false;  // a valid archive without entries
+
+    int Count() { return empty ? 0 : names.Count(); }
+
+    ~InnerArchive() {
+        names.Close();
+        data.Close();
+        if (tempPath[0]) DeleteFileW(tempPath);
+    }
+};
+
+bool CopyPieceToFile(const void* bytes, uint32_t count, void* context) {
+    DWORD written = 0;
+    return WriteFile(static_cast<HANDLE>(context), bytes, count, &written, nullptr) &&
+           written == count;
+}
+
+// The ZIP reader cannot open an archive that is only its end record (its
+// central directory then sits at offset 0, which it takes for "not found"),
+// yet such an archive is valid: it holds no entries.
+bool IsEmptyArchive(const uint8_t* bytes, uint32_t size) {
+    if (!bytes || size < 22 || std::memcmp(bytes, "PK\x05\x06", 4) != 0) return false;
+    auto u16 = [&](int at) { return unsigned(bytes[at] | bytes[at + 1] << 8); };
+    return u16(4) == 0 && u16(6) == 0 && u16(8) == 0 && u16(10) == 0 && 22u + u16(20) == size;
+}
+
+bool IsEmptyArchiveFile(const wchar_t* path) {
+    XData head;
+    constexpr uint32_t kLargestEmpty = 22 + 0xFFFF;
+    return head.ReadFromFile(path, kLargestEmpty + 1) && head.size <= kLargestEmpty &&
+           IsEmptyArchive(head.data, head.size);
+}
+
+// The inner archive goes to a temporary file so that neither it nor the
+// client's largest file has to fit in memory; only when no temporary file can
+// be written is it held in memory, as the payload's own reader gives it.
+bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner) {
+    int index = job.payload ? job.payload->Find(job.archiveName, nullptr) : -1;
+    if (index < 0) return false;
+    const char* password = GetArchivePassword();
+
+    ZipStream payload;
+    bool source = job.payloadBytes
+                      ? payload.OpenFromMemory(job.payloadBytes, job.payloadSize, password)
+                      : (job.payloadPath && payload.OpenFromFile(job.payloadPath, password));
+    wchar_t folder[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, folder);
+    if (source && n > 0 && n < MAX_PATH && GetTempFileNameW(folder, L"ins", 0, inner.tempPath)) {
+        bool copied = false;
+        {
+            UniqueFile file(CreateFileW(inner.tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_TEMPORARY, nullptr));
+            copied = file && payload.Read(index, CopyPieceToFile, file.get());
+        }
+        if (copied && inner.names.OpenFromFile(inner.tempPath, password) &&
+            inner.data.OpenFromFile(inner.tempPath, password) &&
+            inner.names.Count() == inner.data.Count())
+            return true;
+        inner.names.Close();
+        inner.data.Close();
+        if (copied && IsEmptyArchiveFile(inner.tempPath)) return inner.empty = true;
+        DeleteFileW(inner.tempPath);
+        inner.tempPath[0] = 0;
+        if (copied) return false;  // read fine but is no archive: memory won't help
+    }
+    if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
+    if (IsEmptyArchive(inner.memory.data, inner.memory.size)) return inner.empty = true;
+    return inner.names.OpenFromMemory(inner.memory.data, inner.memory.size, password) &&
+           inner.data.OpenFromMemory(inner.memory.data, inner.memory.size, password) &&
+           inner.names.Count() == inner.data.Count();
+}
+
+InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
+    InstallResult result;
+    result.outcome = InstallOutcome::kExtracted;
+    const int count = inner.Count();
+    const uint32_t total = static_cast<uint32_t>(count);
+    uint64_t bytesTotal = 0, bytesDone = 0;
+    for (int i = 0; i < count; ++i)
+        if (!inner.names.IsDirectory(i)) bytesTotal += inner.data.SizeOf(i);
+
+    CreateDirectoryTree(job.installDir, L'\\');
+    for (int i = 0; i < count; ++i) {
+        if (report.StopRequested()) {
+            result.outcome = InstallOutcome::kStopped;
+            return result;
+        }
+        wchar_t name[kZipNameCapacity] = {};
+        if (!inner.names.GetEntryName(i, name)) continue;  // no report, as if absent
+        ++result.entries;
+        for (wchar_t* p = name; *p; ++p)
+            if (*p == L'/') *p = L'\\';
+        const uint32_t done = static_cast<uint32_t>(i + 1);
+        bool directory = inner.names.IsDirectory(i);
+        wchar_t path[MAX_PATH];
+        // A name that would leave the directory or overflow the path is
+        // refused: counted, reported without a name (so not recorded).
+        if (!IsContainedEntryName(name) || !JoinInstallPath(path, job.installDir, name)) {
+            ++result.failed;
+            if (!directory) bytesDone += inner.data.SizeOf(i);
+            report.Progress(nullptr, total, done, bytesTotal, bytesDone);
+            Sleep(1);
+            continue;
+        }
+        bool ok;
+        if (directory) {
+            ok = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
+                 CreateDirectoryTree(path, L'\\');
+        } else {
+            uint64_t before = bytesDone;
+            ok = CreateParentOf(path) &&
+                 WriteEntryFile(inner.data, i, path, report, total, i, bytesTotal, &bytesDone);
+            // What a failed entry would have written still counts as handled.
+            bytesDone = before + inner.data.SizeOf(i);
+            if (report.StopRequested()) {
+                result.outcome = InstallOutcome::kStopped;
+                return result;
+            }
+        }
+        if (!ok) ++result.failed;
+        report.Progress(name, total, done, bytesTotal, bytesDone);
+        if (done == total) result.completed = true;
+        Sleep(1);
+    }
+    // An empty archive, or one whose last name could not be read, still ends
+    // with a completion report.
+    if (!result.completed) {
+        report.Progress(nullptr, total, total, bytesTotal, bytesTotal);
+        result.completed = true;
+    }
+    return result;
+}
+
+struct DownloadContext {
+    IInstallReport* report;
+};
+
+// The download procedure reports bytes: they are both the protocol's counts
+// and the bytes written.
+void ForwardDownloadProgress(uint32_t total, uint32_t done, const wchar_t* name, void* user) {
+    auto* context = static_cast<DownloadContext*>(user);
+    if (context->report->StopRequested()) return;
+    context->report->Progress(name, total, done, total, done);
+    Sleep(1);
+}
+
+// The download way, entry by entry like DownloadAll, but counting the
+// entries that failed and recording only files that are to be installed.
+InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
+    InstallResult result;
+    result.outcome = InstallOutcome::kNoSource;
+    if (!job.manifestUrl || !job.manifestUrl[0]) return result;
+    DownloadProgress local = {};
+    DownloadProgress* progress = job.downloadProgress ? job.downloadProgress : &local;
+    DownloadContext context{&report};
+    progress->callback = ForwardDownloadProgress;
+    progress->user = &context;
+    progress->digest[0] = 0;
+
+    result.outcome = InstallOutcome::kDownloadFailed;
+    wchar_t request[1024];
+    if (!BuildRequestAddress(request, 1024, job.manifestUrl)) return result;
+    CInternet net;
+    if (!net.Download(request)) return result;
+    wchar_t digest[33] = {};
+    std::unique_ptr<CUpdateInfo> manifest(new (std::nothrow) CUpdateInfo);
+    if (!DigestOfBuffer(digest, net.buffer, net.received) || !manifest ||
+        !manifest->ParseData(net.buffer, net.received))
+        return result;
+
+    result.outcome = InstallOutcome::kDownloaded;
+    const uint32_t count = manifest->Count();
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        if (const UpdateItem* item = manifest->GetItem(i)) total += item->size > 0 ? item->size : 0;
+    progress->total = total;
+    progress->done = 0;
+    ForwardDownloadProgress(total, 0, nullptr, &context);
+    for (uint32_t i = 0; i < count; ++i) {
+        const UpdateItem* item = manifest->GetItem(i);
+        if (!item) continue;
+        if (report.StopRequested()) {
+            result.outcome = InstallOutcome::kStopped;
+            return result;
+        }
+        ++result.entries;
+        bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
+        ForwardDownloadProgress(total, progress->done, install ? item->file : nullptr, &context);
+        if (!DownloadItem(job.installDir, progress, item)) ++result.failed;
+        progress->done += item->size > 0 ? item->size : 0;
+        ForwardDownloadProgress(total, progress->done, nullptr, &context);
+    }
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
+    }
+    ForwardDownloadProgress(total, total, nullptr, &context);
+    result.completed = true;
+    // A partial installation is not recorded as the manifest's release.
+    if (result.failed == 0) wcscpy(progress->digest, digest);
+    return result;
+}
+
+}  // namespace
+
+bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
+    if (!out || !dir || !name) return false;
+    size_t d = std::wcslen(dir);
+    bool separator = d > 0 && !IsSeparator(dir[d - 1]);
+    return ComposePath(out, MAX_PATH, {dir, separator ? L"\\" : L"", name});
+}
+
+bool IsContainedEntryName(const wchar_t* name) {
+    if (!name || !name[0] || IsSeparator(name[0])) return false;
+    const wchar_t* component = name;
+    for (const wchar_t* p = name;; ++p) {
+        wchar_t c = *p;
+        if (c == 0 || IsSeparator(c)) {
+            if (p > component) {
+                bool dotsOnly = true;
+                for (const wchar_t* q = component; q < p; ++q)
+                    if (*q != L'.' && *q != L' ') dotsOnly = false;
+                if (dotsOnly || IsDeviceName(component, p)) return false;
+            } else if (c != 0 && p != name) {
+                return false;  // an empty component ("a\\b")
+            }
+            if (c == 0) return true;
+            component = p + 1;
+            continue;
+        }
+        if (c < 32 || std::wcschr(L":*?\"<>|", c)) return false;
+    }
+}
+
+bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
+                    uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone) {
+    wchar_t folder[MAX_PATH];
+    wcsncpy(folder, path, MAX_PATH - 1);
+    folder[MAX_PATH - 1] = 0;
+    wchar_t* cut = wcsrchr(folder, L'\\');
+    if (!cut) return false;
+    *cut = 0;
+    wchar_t temp[MAX_PATH] = {};
+    // A folder too long for a temporary name beside it gets the file written
+    // in place; that is the only case an interrupted write can truncate.
+    bool direct = !GetTempFileNameW(folder, L"~in", 0, temp);
+    const wchar_t* target = direct ? path : temp;
+    bool ok;
+    {
+        UniqueFile file(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && direct) {
+            // A read-only target cannot be opened for writing.
+            DWORD attributes = GetFileAttributesW(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+                SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+                file.reset(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            }
+        }
+        if (!file) {
+            if (!direct) DeleteFileW(temp);
+            return false;
+        }
+        WriteContext context{file.get(), &report, total, done, bytesTotal, bytesDone, 0};
+        ok = zip.Read(index, WritePiece, &context);
+    }
+    if (direct) {
+        if (!ok) DeleteFileW(path);
+        return ok;
+    }
+    if (ok && ReplaceWith(temp, path)) return true;
+    DeleteFileW(temp);
+    return false;
+}
+
+InstallResult RunInstall(const InstallJob& job, IInstallReport& report) {
+    InstallResult result;
+    if (!job.installDir || !job.installDir[0]) return result;
+    if (job.archiveName && job.archiveName[0] && job.payload) {
+        std::unique_ptr<InnerArchive> inner(new (std::nothrow) InnerArchive);
+        if (inner && OpenInnerArchive(job, *inner)) return Extract(job, *inner, report);
+    }
+    return RunDownload(job, report);
+}

@@ -1,0 +1,73 @@
+// The installation itself, as run on the worker thread: extract the inner
+// archive of the payload into the installation directory, or, without a
+// usable inner archive, download the files of the update manifest.
+#pragma once
+
+#include <cstdint>
+
+class XZip;
+struct DownloadProgress;
+
+// Where the worker's reports go (the installer window, or a test).
+class IInstallReport {
+public:
+    // One step of the protocol: name (null when there is none to record),
+    // total and done as the completion rule counts them (entries when
+    // extracting, bytes when downloading), and the bytes of file data
+    // written so far out of all that are to be written.
+    virtual void Progress(const wchar_t* name, uint32_t total, uint32_t done,
+                          uint64_t bytesTotal, uint64_t bytesDone) = 0;
+    // Checked between entries and between pieces of a large entry.
+    virtual bool StopRequested() = 0;
+
+protected:
+    ~IInstallReport() = default;
+};
+
+struct InstallJob {
+    const wchar_t* installDir = nullptr;
+    const wchar_t* archiveName = nullptr;  // empty or null: the download way
+    const wchar_t* manifestUrl = nullptr;
+    XZip* payload = nullptr;  // open; used only to find the inner archive
+    // The payload's own source, for reading the inner archive piece by piece:
+    // its bytes in memory, or else its file.
+    const void* payloadBytes = nullptr;
+    uint64_t payloadSize = 0;
+    const wchar_t* payloadPath = nullptr;
+    DownloadProgress* downloadProgress = nullptr;  // receives the manifest's digest
+};
+
+enum class InstallOutcome {
+    kNoDirectory,  // nothing was attempted
+    kNoSource,     // neither an inner archive nor a manifest address
+    kExtracted,    // every entry was handled (see failed)
+    kDownloaded,   // the manifest was fetched and applied (see failed)
+    kDownloadFailed,  // the manifest could not be fetched or read
+    kStopped,      // the owner asked the worker to stop
+};
+
+struct InstallResult {
+    InstallOutcome outcome = InstallOutcome::kNoDirectory;
+    uint32_t entries = 0;  // entries or manifest files handled
+    uint32_t failed = 0;   // of them, not installed
+    bool completed = false;  // a report with done == total was made
+};
+
+// Builds dir + name into out (MAX_PATH), with a "\" between them when dir
+// lacks one. False when it would not fit.
+bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name);
+// True for a relative "\"-separated name that stays inside the directory it
+// is joined to: no drive, no leading separator, no "." or ".." component, no
+// device name, no character the file system refuses.
+bool IsContainedEntryName(const wchar_t* name);
+
+// Extraction when the job names an inner archive that can be read; else the
+// download way.
+InstallResult RunInstall(const InstallJob& job, IInstallReport& report);
+
+// Writes one entry into place: the bytes go to a temporary file beside the
+// target, which replaces the target only when complete, so an interrupted
+// write never leaves a truncated file. Exposed for tests.
+class ZipStream;
+bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
+                    uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone);

@@ -1,0 +1,164 @@
+#include "app/zip_stream.h"
+
+#include <windows.h>
+
+#include <minizip/ioapi.h>
+#include <minizip/iowin32.h>
+#include <minizip/unzip.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+struct Cursor {
+    const uint8_t* bytes;
+    uint64_t size;
+    uint64_t position;
+};
+
+voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int mode) {
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
+    auto* source = static_cast<const ZipStream::MemorySource*>(opaque);
+    return new (std::nothrow) Cursor{source->bytes, source->size, 0};
+}
+
+uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
+    auto* c = static_cast<Cursor*>(stream);
+    uint64_t left = c->size - c->position;
+    uLong n = left < size ? static_cast<uLong>(left) : size;
+    std::memcpy(buf, c->bytes + c->position, n);
+    c->position += n;
+    return n;
+}
+
+uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<Cursor*>(stream)->position; }
+
+long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto* c = static_cast<Cursor*>(stream);
+    uint64_t base;
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: base = c->position; break;
+        case ZLIB_FILEFUNC_SEEK_END: base = c->size; break;
+        default: return -1;
+    }
+    if (offset > c->size || base > c->size - offset) return -1;
+    c->position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK MemClose(voidpf, voidpf stream) {
+    delete static_cast<Cursor*>(stream);
+    return 0;
+}
+
+int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
+
+}  // namespace
+
+ZipStream::~ZipStream() { Close(); }
+
+void ZipStream::Close() {
+    if (handle_) unzClose(static_cast<unzFile>(handle_));
+    handle_ = nullptr;
+    entries_.clear();
+    memory_ = MemorySource();
+}
+
+bool ZipStream::OpenFromMemory(const void* bytes, uint64_t size, const char* password) {
+    if (handle_ || !bytes) return false;
+    memory_.bytes = static_cast<const uint8_t*>(bytes);
+    memory_.size = size;
+    zlib_filefunc64_def functions = {};
+    functions.zopen64_file = MemOpen;
+    functions.zread_file = MemRead;
+    functions.zwrite_file = MemWrite;
+    functions.ztell64_file = MemTell;
+    functions.zseek64_file = MemSeek;
+    functions.zclose_file = MemClose;
+    functions.zerror_file = MemError;
+    functions.opaque = &memory_;
+    // unzOpen2_64 needs a non-null name; the memory callbacks ignore it.
+    handle_ = unzOpen2_64("memory", &functions);
+    if (!handle_) {
+        memory_ = MemorySource();
+        return false;
+    }
+    SetPassword(password);
+    if (!Index()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool ZipStream::OpenFromFile(const wchar_t* path, const char* password) {
+    if (handle_ || !path) return false;
+    zlib_filefunc64_def functions = {};
+    fill_win32_filefunc64W(&functions);
+    handle_ = unzOpen2_64(path, &functions);
+    if (!handle_) return false;
+    SetPassword(password);
+    if (!Index()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void ZipStream::SetPassword(const char* password) {
+    password_.clear();
+    if (password) password_.assign(password, password + std::strlen(password));
+    password_.push_back(0);
+}
+
+bool ZipStream::Index() {
+    auto zip = static_cast<unzFile>(handle_);
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
+    if (global.number_entry == 0) return true;
+    int rc = unzGoToFirstFile(zip);
+    while (rc == UNZ_OK) {
+        unz64_file_pos pos;
+        unz_file_info64 info;
+        if (unzGetFilePos64(zip, &pos) != UNZ_OK ||
+            unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        entries_.push_back({pos.pos_in_zip_directory, pos.num_of_file, info.uncompressed_size});
+        rc = unzGoToNextFile(zip);
+    }
+    return rc == UNZ_END_OF_LIST_OF_FILE && entries_.size() == global.number_entry;
+}
+
+uint64_t ZipStream::SizeOf(int index) const {
+    if (index < 0 || index >= Count()) return 0;
+    return entries_[index].size;
+}
+
+bool ZipStream::Read(int index, Sink sink, void* context, uint32_t chunk) {
+    if (!handle_ || !sink || index < 0 || index >= Count() || chunk == 0) return false;
+    auto zip = static_cast<unzFile>(handle_);
+    unz64_file_pos pos{entries_[index].directoryOffset, entries_[index].fileNumber};
+    if (unzGoToFilePos64(zip, &pos) != UNZ_OK) return false;
+    if (unzOpenCurrentFilePassword(zip, password_[0] ? password_.data() : nullptr) != UNZ_OK)
+        return false;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
+    bool ok = buffer != nullptr;
+    uint64_t total = 0;
+    while (ok) {
+        int n = unzReadCurrentFile(zip, buffer.get(), chunk);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        total += static_cast<uint32_t>(n);
+        // More bytes than the directory promised means a lying archive.
+        if (total > entries_[index].size) ok = false;
+        else if (!sink(buffer.get(), static_cast<uint32_t>(n), context)) ok = false;
+    }
+    // The CRC (and with it a wrong password on a stored entry) is checked here.
+    int closed = unzCloseCurrentFile(zip);
+    return ok && closed == UNZ_OK && total == entries_[index].size;
+}

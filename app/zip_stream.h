@@ -1,0 +1,52 @@
+// Reads the entries of a password-protected ZIP archive piece by piece, so
+// that an entry of any size passes through a small buffer on its way to disk.
+// Entry indexes are the archive's central-directory order, the same order
+// XZip numbers them in.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class ZipStream {
+public:
+    // Receives each piece of an entry; answering false cancels the read.
+    using Sink = bool (*)(const void* bytes, uint32_t count, void* context);
+
+    // The block a memory-opened archive reads; public for the callbacks.
+    struct MemorySource {
+        const uint8_t* bytes = nullptr;
+        uint64_t size = 0;
+    };
+
+    ZipStream() = default;
+    ~ZipStream();
+    ZipStream(const ZipStream&) = delete;
+    ZipStream& operator=(const ZipStream&) = delete;
+
+    // The memory must stay alive and unchanged until Close.
+    bool OpenFromMemory(const void* bytes, uint64_t size, const char* password);
+    bool OpenFromFile(const wchar_t* path, const char* password);
+    void Close();
+    bool IsOpen() const { return handle_ != nullptr; }
+
+    int Count() const { return static_cast<int>(entries_.size()); }
+    // Uncompressed size as the central directory states it.
+    uint64_t SizeOf(int index) const;
+    // Decrypts and inflates the entry into sink; true only when every byte
+    // arrived and the CRC matched (a wrong password shows up here).
+    bool Read(int index, Sink sink, void* context, uint32_t chunk = 256 * 1024);
+
+private:
+    struct Entry {
+        uint64_t directoryOffset;
+        uint64_t fileNumber;
+        uint64_t size;
+    };
+    bool Index();
+    void SetPassword(const char* password);
+
+    void* handle_ = nullptr;
+    MemorySource memory_;
+    std::vector<char> password_;
+    std::vector<Entry> entries_;
+};

@@ -1,0 +1,340 @@
+// The install worker on its own: extraction into a folder from payloads
+// built here, with a recording report instead of the window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/install_worker.h"
+#include "app/zip_stream.h"
+#include "support/data.h"
+#include "support/zip.h"
+#include "tests/app/zip_fixture.h"
+#include "tests/common/test_util.h"
+
+using fixture::ZipItem;
+using testing_util::FileExists;
+using testing_util::ReadAll;
+using testing_util::TempDir;
+
+namespace {
+
+struct Report {
+    std::wstring name;  // L"<null>" when none
+    uint32_t total, done;
+    uint64_t bytesTotal, bytesDone;
+};
+
+class RecordingReport : public IInstallReport {
+public:
+    void Progress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
+                  uint64_t bytesDone) override {
+        reports.push_back({name ? name : L"<null>", total, done, bytesTotal, bytesDone});
+        if (stopAfter > 0 && reports.size() >= stopAfter) stop = true;
+    }
+    bool StopRequested() override { return stop; }
+
+    std::vector<Report> reports;
+    size_t stopAfter = 0;
+    bool stop = false;
+};
+
+std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+// A payload holding the inner archive "app.zip" of the given items.
+struct Payload {
+    explicit Payload(const std::vector<ZipItem>& inner, bool innerIsArchive = true) {
+        std::vector<uint8_t> innerBytes = fixture::MakeZip(inner, GetArchivePassword());
+        std::string innerText(innerBytes.begin(), innerBytes.end());
+        if (!innerIsArchive) innerText = "this is not a zip archive at all";
+        bytes = fixture::MakeZip({{"theme.txt", "{}"}, {"app.zip", innerText, false, true}},
+                                 GetArchivePassword());
+        EXPECT_FALSE(bytes.empty());
+        EXPECT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), GetArchivePassword()));
+    }
+    InstallJob Job(const std::wstring& dir) {
+        InstallJob job;
+        job.installDir = dir.c_str();
+        job.archiveName = L"APP.ZIP";  // found regardless of case
+        job.manifestUrl = L"";
+        job.payload = &zip;
+        job.payloadBytes = bytes.data();
+        job.payloadSize = bytes.size();
+        return job;
+    }
+    std::vector<uint8_t> bytes;
+    XZip zip;
+};
+
+size_t CountTempFiles(const std::wstring& dir) {
+    size_t n = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"~in*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do ++n;
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return n;
+}
+
+}  // namespace
+
+TEST(InstallPath, JoinsWithOneSeparatorAndRefusesOverflow) {
+    struct Case {
+        const wchar_t* dir;
+        const wchar_t* name;
+        const wchar_t* expected;  // null: refused
+    } cases[] = {
+        {L"C:\\Games\\", L"a\\b.txt", L"C:\\Games\\a\\b.txt"},
+        {L"C:\\Games", L"a\\b.txt", L"C:\\Games\\a\\b.txt"},
+        {L"C:\\Games/", L"b.txt", L"C:\\Games/b.txt"},
+        {L"", L"b.txt", L"b.txt"},
+    };
+    for (const Case& c : cases) {
+        wchar_t out[MAX_PATH];
+        ASSERT_TRUE(JoinInstallPath(out, c.dir, c.name)) << testing_util::Narrow(c.dir);
+        EXPECT_STREQ(c.expected, out);
+    }
+    std::wstring dir = L"C:\\" + std::wstring(240, L'd') + L"\\";
+    wchar_t out[MAX_PATH];
+    EXPECT_TRUE(JoinInstallPath(out, dir.c_str(), std::wstring(259 - dir.size(), L'n').c_str()));
+    EXPECT_FALSE(JoinInstallPath(out, dir.c_str(), std::wstring(260 - dir.size(), L'n').c_str()));
+}
+
+TEST(InstallPath, EntryNamesMustStayInsideTheDirectory) {
+    struct Case {
+        const wchar_t* name;
+        bool contained;
+    } cases[] = {
+        {L"client.exe", true},       {L"data\\sub\\file.bin", true}, {L"data\\", true},
+        {L"a.b.c", true},            {L"..", false},                 {L"..\\evil.dll", false},
+        {L"data\\..\\..\\x", false}, {L"\\abs\\file", false},        {L"C:\\x", false},
+        {L"x:stream", false},        {L"a\\\\b", false},             {L"", false},
+        {L"CON", false},             {L"con.txt", false},            {L"data\\LPT1.log", false},
+        {L"COM10", true},            {L"...", false},                {L". .\\x", false},
+        {L"what?.txt", false},       {L"tab\there", false},          {L"console.log", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.contained, IsContainedEntryName(c.name)) << testing_util::Narrow(c.name);
+}
+
+TEST(InstallWorker, ExtractsEveryEntryAndReportsEntriesAndBytes) {
+    const std::string big = fixture::Noise(3 * 1024 * 1024 + 17, 1);  // several pieces
+    Payload payload({{"client.exe", "MZ client"},
+                     {"data/", "", true},
+                     {"data/sub/file.bin", big},
+                     {"empty.txt", ""},
+                     {"stored.dat", "kept as is", false, true}});
+    for (const wchar_t* suffix : {L"", L"\\"}) {
+        TempDir temp;
+        std::wstring dir = temp.path() + L"game" + suffix;  // with and without the backslash
+        RecordingReport report;
+        InstallResult result = RunInstall(payload.Job(dir), report);
+
+        std::wstring root = temp.path() + L"game\\";
+        EXPECT_EQ(InstallOutcome::kExtracted, result.outcome);
+        EXPECT_TRUE(result.completed);
+        EXPECT_EQ(5u, result.entries);
+        EXPECT_EQ(0u, result.failed);
+        EXPECT_EQ("MZ client", Text(ReadAll(root + L"client.exe")));
+        EXPECT_TRUE(Text(ReadAll(root + L"data\\sub\\file.bin")) == big);
+        EXPECT_TRUE(FileExists(root + L"empty.txt"));
+        EXPECT_EQ("kept as is", Text(ReadAll(root + L"stored.dat")));
+        EXPECT_EQ(0u, CountTempFiles(root) + CountTempFiles(root + L"data\\sub\\"));
+
+        // One named report per entry, in order, done counting entries.
+        std::vector<std::wstring> named;
+        for (const Report& r : report.reports)
+            if (r.name != L"<null>") named.push_back(r.name);
+        EXPECT_EQ((std::vector<std::wstring>{L"client.exe", L"data\\", L"data\\sub\\file.bin",
+                                             L"empty.txt", L"stored.dat"}),
+                  named);
+        ASSERT_FALSE(report.reports.empty());
+        const Report& last = report.reports.back();
+        EXPECT_EQ(5u, last.total);
+        EXPECT_EQ(5u, last.done);
+        const uint64_t bytes = 9 + big.size() + 10;
+        EXPECT_EQ(bytes, last.bytesTotal);
+        EXPECT_EQ(bytes, last.bytesDone);
+        // Only the last report completes; bytes never go back; the big entry
+        // reports its progress in between (without a name).
+        uint64_t previous = 0;
+        size_t midEntry = 0;
+        for (size_t i = 0; i < report.reports.size(); ++i) {
+            const Report& r = report.reports[i];
+            EXPECT_GE(r.bytesDone, previous);
+            previous = r.bytesDone;
+            if (i + 1 < report.reports.size()) {
+                EXPECT_LT(r.done, r.total);
+            }
+            if (r.name == L"<null>") ++midEntry;
+        }
+        EXPECT_GE(midEntry, 2u);
+    }
+}
+
+TEST(InstallWorker, ReadsTheInnerArchiveFromAPayloadFile) {
+    TempDir temp;
+    std::vector<uint8_t> inner = fixture::MakeZip({{"bin/a.txt", "alpha"}}, GetArchivePassword());
+    std::wstring zipPath = temp / L"setup.zip";
+    ASSERT_TRUE(fixture::WriteZip(zipPath, {{"app.zip", Text(inner), false, true}},
+                                  GetArchivePassword()));
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromFile(zipPath.c_str(), GetArchivePassword()));
+    std::wstring dir = temp / L"out\\";
+    InstallJob job;
+    job.installDir = dir.c_str();
+    job.archiveName = L"app.zip";
+    job.payload = &zip;
+    job.payloadPath = zipPath.c_str();
+    RecordingReport report;
+    InstallResult result = RunInstall(job, report);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ("alpha", Text(ReadAll(dir + L"bin\\a.txt")));
+}
+
+// Empty archives and unreadable last names still end with a completion
+// report, so the window leaves the installing state.
+TEST(InstallWorker, AnEmptyInnerArchiveCompletes) {
+    Payload payload(std::vector<ZipItem>{});
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_EQ(InstallOutcome::kExtracted, result.outcome);
+    EXPECT_TRUE(result.completed);
+    ASSERT_EQ(1u, report.reports.size());
+    EXPECT_EQ(0u, report.reports[0].total);
+    EXPECT_EQ(0u, report.reports[0].done);
+    EXPECT_TRUE(FileExists(dir));
+}
+
+TEST(InstallWorker, ReplacesExistingFilesWholeIncludingReadOnlyOnes) {
+    Payload payload({{"a.txt", "new a"}, {"ro.txt", "new ro"}});
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"a.txt", "old content that is longer", 27));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"ro.txt", "old", 3));
+    SetFileAttributesW((dir + L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_EQ(0u, result.failed);
+    EXPECT_EQ("new a", Text(ReadAll(dir + L"a.txt")));
+    EXPECT_EQ("new ro", Text(ReadAll(dir + L"ro.txt")));
+    EXPECT_EQ(0u, CountTempFiles(dir));
+}
+
+// Stopped in the middle of a large entry: the file being replaced keeps its
+// old content, the partial copy is gone, and nothing is reported afterwards.
+TEST(InstallWorker, AStoppedWorkerLeavesNoTruncatedFile) {
+    const std::string big = fixture::Noise(4 * 1024 * 1024, 2);
+    Payload payload({{"first.txt", "one"}, {"big.bin", big}, {"last.txt", "three"}});
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"big.bin", "previous version", 16));
+    RecordingReport report;
+    report.stopAfter = 2;  // first.txt, then the first piece of big.bin
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_EQ(InstallOutcome::kStopped, result.outcome);
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(2u, report.reports.size());
+    EXPECT_EQ("previous version", Text(ReadAll(dir + L"big.bin")));
+    EXPECT_FALSE(FileExists(dir + L"last.txt"));
+    EXPECT_EQ(0u, CountTempFiles(dir));
+}
+
+// Entries that cannot be installed are counted and reported, never written
+// half, never written outside the directory.
+TEST(InstallWorker, CountsEntriesThatCannotBeInstalled) {
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"damaged.bin", "intact", 6));
+    Payload payload({{"ok.txt", "fine"},
+                     {"damaged.bin", fixture::Noise(5000, 3), false, false, "wrong password"},
+                     {"con.txt", "device"},
+                     {"../escape.txt", "kept inside"},
+                     {std::string(250, 'n') + ".txt", "too long"}});
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(5u, result.entries);
+    EXPECT_EQ(3u, result.failed);  // damaged, device name, path too long
+    EXPECT_EQ("fine", Text(ReadAll(dir + L"ok.txt")));
+    EXPECT_EQ("intact", Text(ReadAll(dir + L"damaged.bin")));
+    EXPECT_EQ("kept inside", Text(ReadAll(dir + L"escape.txt")));
+    EXPECT_FALSE(FileExists(temp / L"escape.txt"));
+    EXPECT_EQ(0u, CountTempFiles(dir));
+    // Refused names are reported without a name, so they are not recorded.
+    std::vector<std::wstring> named;
+    for (const Report& r : report.reports)
+        if (r.name != L"<null>") named.push_back(r.name);
+    EXPECT_EQ((std::vector<std::wstring>{L"ok.txt", L"damaged.bin", L"escape.txt"}), named);
+    EXPECT_EQ(5u, report.reports.back().done);
+}
+
+TEST(InstallWorker, WithoutUsableArchiveOrManifestNothingIsReported) {
+    struct Case {
+        const char* what;
+        bool innerIsArchive;
+        const wchar_t* archiveName;
+    } cases[] = {
+        {"inner archive is garbage", false, L"app.zip"},
+        {"inner archive missing", true, L"other.zip"},
+        {"no archive name", true, L""},
+    };
+    for (const Case& c : cases) {
+        Payload payload({{"a.txt", "a"}}, c.innerIsArchive);
+        TempDir temp;
+        std::wstring dir = temp / L"game\\";
+        InstallJob job = payload.Job(dir);
+        job.archiveName = c.archiveName;
+        RecordingReport report;
+        InstallResult result = RunInstall(job, report);
+        EXPECT_EQ(InstallOutcome::kNoSource, result.outcome) << c.what;
+        EXPECT_FALSE(result.completed) << c.what;
+        EXPECT_TRUE(report.reports.empty()) << c.what;
+        EXPECT_FALSE(FileExists(dir + L"a.txt")) << c.what;
+    }
+    RecordingReport report;
+    InstallJob job;
+    job.installDir = L"";
+    EXPECT_EQ(InstallOutcome::kNoDirectory, RunInstall(job, report).outcome);
+}
+
+TEST(ZipStream, ReadsInPiecesAndRejectsAWrongPassword) {
+    std::string body = fixture::Noise(100000, 4);
+    std::vector<uint8_t> bytes = fixture::MakeZip({{"x.bin", body}}, "secret");
+    struct Case {
+        const char* password;
+        bool ok;
+    } cases[] = {{"secret", true}, {"wrong", false}, {nullptr, false}};
+    for (const Case& c : cases) {
+        ZipStream zip;
+        ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), c.password));
+        ASSERT_EQ(1, zip.Count());
+        EXPECT_EQ(body.size(), zip.SizeOf(0));
+        std::string got;
+        int pieces = 0;
+        auto sink = [](const void* p, uint32_t n, void* ctx) {
+            auto* pair = static_cast<std::pair<std::string*, int*>*>(ctx);
+            pair->first->append(static_cast<const char*>(p), n);
+            ++*pair->second;
+            return true;
+        };
+        std::pair<std::string*, int*> ctx{&got, &pieces};
+        EXPECT_EQ(c.ok, zip.Read(0, sink, &ctx, 4096)) << (c.password ? c.password : "none");
+        if (c.ok) {
+            EXPECT_TRUE(got == body);
+            EXPECT_GE(pieces, 20);
+        }
+    }
+    ZipStream zip;
+    const char garbage[] = "PK no archive";
+    EXPECT_FALSE(zip.OpenFromMemory(garbage, sizeof garbage, "secret"));
+}

@@ -1,0 +1,61 @@
+#include "tests/app/zip_fixture.h"
+
+#include <windows.h>
+
+#include <zlib.h>
+#include <minizip/zip.h>
+#include <minizip/iowin32.h>
+
+#include "tests/common/test_util.h"
+
+namespace fixture {
+
+bool WriteZip(const std::wstring& path, const std::vector<ZipItem>& items, const char* password) {
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    zipFile zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
+    if (!zip) return false;
+    bool ok = true;
+    for (const ZipItem& item : items) {
+        zip_fileinfo info = {};
+        std::string name = item.name;
+        if (item.directory) info.external_fa = FILE_ATTRIBUTE_DIRECTORY;
+        const char* pw = item.password && item.password[0] == 0 ? password : item.password;
+        if (item.directory) pw = nullptr;
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(item.bytes.data()), item.bytes.size());
+        int method = item.stored || item.directory ? 0 : Z_DEFLATED;
+        if (zipOpenNewFileInZip3_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                    method, method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS,
+                                    DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, pw && pw[0] ? pw : nullptr,
+                                    crc, 0) != ZIP_OK) {
+            ok = false;
+            break;
+        }
+        if (!item.bytes.empty() &&
+            zipWriteInFileInZip(zip, item.bytes.data(), unsigned(item.bytes.size())) != ZIP_OK)
+            ok = false;
+        if (zipCloseFileInZip(zip) != ZIP_OK) ok = false;
+    }
+    return zipClose(zip, nullptr) == ZIP_OK && ok;
+}
+
+std::vector<uint8_t> MakeZip(const std::vector<ZipItem>& items, const char* password) {
+    testing_util::TempDir dir;
+    std::wstring path = dir / L"fixture.zip";
+    if (!WriteZip(path, items, password)) return {};
+    return testing_util::ReadAll(path);
+}
+
+std::string Noise(size_t size, uint32_t seed) {
+    std::string s(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        s[i] = char(x & 0x3F) + ' ';  // compressible a little, never to nothing
+    }
+    return s;
+}
+
+}  // namespace fixture
