@@ -1,8 +1,120 @@
 // Updater hand-off of the configuration record.
-#include "client/client_info.h"
+#include "client/client_updater.h"
 
-// Not built yet: the hand-off arrives with the HTTP download.
-bool CClientInfo::DeleteUpdaterCopy() { return false; }
-bool CClientInfo::DownloadManifestDigest(wchar_t*) { return false; }
-bool CClientInfo::IsUpdateAvailable() { return false; }
-bool CClientInfo::RunUpdater() { return false; }
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "client/client_info.h"
+#include "client/update_download.h"
+#include "support/digest.h"
+#include "support/handle.h"
+#include "support/internet.h"
+
+namespace {
+
+constexpr uint32_t kAddressCapacity = 1024;
+
+bool ComposeFile(wchar_t (&out)[MAX_PATH], const wchar_t* directory, const wchar_t* name) {
+    if (!directory || !directory[0]) return false;
+    int n = swprintf(out, MAX_PATH, L"%ls%ls", directory, name);
+    return n > 0 && n < MAX_PATH;
+}
+
+bool RunningProgramDirectory(wchar_t (&out)[MAX_PATH]) {
+    DWORD n = GetModuleFileNameW(nullptr, out, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    wchar_t* last = wcsrchr(out, L'\\');
+    if (!last) return false;
+    last[1] = 0;
+    return true;
+}
+
+// The product key's string value; false when missing, not a string or too
+// long for capacity characters with its NUL.
+bool ReadProductString(const wchar_t* company, const wchar_t* app, const wchar_t* name,
+                       wchar_t* out, DWORD capacity) {
+    if (!company || !company[0] || !app || !app[0]) return false;
+    wchar_t key[MAX_PATH];
+    int n = swprintf(key, MAX_PATH, L"Software\\%ls\\%ls", company, app);
+    if (n <= 0 || n >= MAX_PATH) return false;
+    DWORD bytes = capacity * sizeof(wchar_t);
+    // RRF_RT_REG_SZ also terminates a value stored without its NUL.
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, out, &bytes) ==
+           ERROR_SUCCESS;
+}
+
+bool StartSilently(const wchar_t* file) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_DOENVSUBST |
+                 SEE_MASK_NO_CONSOLE | SEE_MASK_FLAG_LOG_USAGE;
+    info.lpVerb = L"open";
+    info.lpFile = file;
+    info.lpParameters = L"silent";
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) return false;
+    UniqueKernelHandle process(info.hProcess);  // nobody waits for the updater
+    return true;
+}
+
+}  // namespace
+
+bool DeleteUpdaterCopyIn(const wchar_t* directory) {
+    wchar_t copy[MAX_PATH];
+    return ComposeFile(copy, directory, L"_ud_.exe") && DeleteFileW(copy);
+}
+
+bool RunUpdaterIn(const wchar_t* directory) {
+    wchar_t source[MAX_PATH];
+    wchar_t copy[MAX_PATH];
+    if (!ComposeFile(source, directory, L"update.exe") ||
+        !ComposeFile(copy, directory, L"_ud_.exe"))
+        return false;
+    DWORD attrs = GetFileAttributesW(source);
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    // A copy still running (or otherwise locked) cannot be replaced; starting
+    // the old one instead would run an updater of another release.
+    if (!CopyFileW(source, copy, FALSE)) return false;
+    return StartSilently(copy);
+}
+
+bool DownloadManifestDigestFrom(const wchar_t* address, wchar_t* out) {
+    if (!out || !address || !address[0]) return false;
+    wchar_t request[kAddressCapacity];
+    if (!BuildRequestAddress(request, kAddressCapacity, address)) return false;
+    CInternet net;
+    if (!net.Download(request)) return false;
+    if (!DigestOfBuffer(out, net.buffer, net.received)) return false;
+    out[32] = 0;
+    return true;
+}
+
+bool IsUpdateAvailableFor(const wchar_t* address, const wchar_t* company, const wchar_t* app) {
+    wchar_t server[33] = {};
+    if (!DownloadManifestDigestFrom(address, server)) return false;
+    wchar_t installed[33] = {};
+    // A client that was never registered always asks for the update.
+    if (!ReadProductString(company, app, L"md5", installed, 33)) return true;
+    return wcsncmp(server, installed, 32) != 0;
+}
+
+bool CClientInfo::DeleteUpdaterCopy() {
+    wchar_t directory[MAX_PATH];
+    return RunningProgramDirectory(directory) && DeleteUpdaterCopyIn(directory);
+}
+
+bool CClientInfo::DownloadManifestDigest(wchar_t* out) {
+    return DownloadManifestDigestFrom(config.c_str(), out);
+}
+
+bool CClientInfo::IsUpdateAvailable() {
+    return IsUpdateAvailableFor(config.c_str(), company.c_str(), app.c_str());
+}
+
+bool CClientInfo::RunUpdater() {
+    wchar_t directory[MAX_PATH];
+    return RunningProgramDirectory(directory) && RunUpdaterIn(directory);
+}
