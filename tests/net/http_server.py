@@ -8,6 +8,7 @@ import http.server
 import os
 import socketserver
 import sys
+import threading
 import time
 
 ROOT = sys.argv[1]
@@ -74,8 +75,18 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+def watch_parent(server):
+    # The wrapper kills the server on exit; should the wrapper itself be
+    # killed, the server follows it instead of lingering.
+    parent = os.getppid()
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
 def main():
     server = Server(("127.0.0.1", 0), Handler)
+    threading.Thread(target=watch_parent, args=(server,), daemon=True).start()
     tmp = PORT_FILE + ".tmp"
     with open(tmp, "w") as f:
         f.write(str(server.server_address[1]))

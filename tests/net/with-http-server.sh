@@ -7,7 +7,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(mktemp -d /tmp/skin-http.XXXXXX)
 server_pid=
+command_pid=
 cleanup() {
+  if [[ -n "$command_pid" ]]; then kill "$command_pid" 2>/dev/null || true; fi
   if [[ -n "$server_pid" ]]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
@@ -15,6 +17,7 @@ cleanup() {
   rm -rf "$root"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM HUP INT
 
 mkdir "$root/www"
 python3 "$here/http_server.py" "$root/www" "$root/port" &
@@ -31,4 +34,7 @@ export SKIN_TEST_HTTP_ROOT="Z:${root//\//\\}\\www\\"
 # WinINet would honour a proxy from the environment; everything stays local.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost
-"$@"
+# In the background, so that a signal to this script is acted on at once.
+"$@" &
+command_pid=$!
+wait "$command_pid"
