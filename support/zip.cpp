@@ -40,16 +40,18 @@ ZPOS64_T ZCALLBACK MemoryTell(voidpf, voidpf stream) {
 
 long ZCALLBACK MemorySeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* cursor = static_cast<MemoryCursor*>(stream);
-    uint64_t base = 0;
+    // The reader passes backward moves as negative numbers cast to unsigned.
+    int64_t delta = static_cast<int64_t>(offset);
+    int64_t base = 0;
     switch (origin) {
         case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = cursor->position; break;
-        case ZLIB_FILEFUNC_SEEK_END: base = cursor->source->size; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(cursor->position); break;
+        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(cursor->source->size); break;
         default: return -1;
     }
-    // Offsets arrive unsigned; the reader only ever seeks forward from these.
-    if (offset > cursor->source->size || base > cursor->source->size - offset) return -1;
-    cursor->position = base + offset;
+    int64_t size = int64_t(cursor->source->size);
+    if ((delta > 0 && delta > size - base) || (delta < 0 && -delta > base)) return -1;
+    cursor->position = uint64_t(base + delta);
     return 0;
 }
 
@@ -107,6 +109,20 @@ void ApplyExtendedTimes(const uint8_t* extra, size_t size, ZipEntryInfo* info) {
         at += 4 + len;
     }
 }
+
+// The reader cannot open an archive of nothing but its end record: it finds
+// that record at offset 0 and takes 0 for "not found".
+bool IsEmptyArchive(const uint8_t* p, uint64_t size) {
+    if (size < 22 || size > 22 + 0xFFFF) return false;
+    static const uint8_t kEnd[] = {0x50, 0x4B, 0x05, 0x06};
+    if (std::memcmp(p, kEnd, 4) != 0) return false;
+    for (int i = 4; i < 20; ++i)
+        if (p[i] != 0) return false;
+    return uint64_t(p[20] | p[21] << 8) == size - 22;
+}
+
+// Stands for the open state of an empty archive; never given to the reader.
+char g_emptyArchive;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -223,6 +239,7 @@ bool XZip::OpenFromMemory(const void* bytes, uint32_t size, const char* password
     functions.zerror_file = MemoryError;
     functions.opaque = &memory_;  // the reader keeps this pointer until Close
     handle_ = unzOpen2_64(&memory_, &functions);
+    if (!handle_ && IsEmptyArchive(memory_.bytes, memory_.size)) handle_ = &g_emptyArchive;
     return FinishOpen(password);
 }
 
@@ -231,6 +248,11 @@ bool XZip::OpenFromFile(const wchar_t* path, const char* password) {
     zlib_filefunc64_def functions;
     fill_win32_filefunc64W(&functions);
     handle_ = unzOpen2_64(path, &functions);
+    if (!handle_) {
+        XData head;
+        if (head.ReadFromFile(path, 22 + 0xFFFF + 1) && IsEmptyArchive(head.data, head.size))
+            handle_ = &g_emptyArchive;
+    }
     return FinishOpen(password);
 }
 
@@ -239,7 +261,13 @@ bool XZip::OpenFromFile(const wchar_t* path, const char* password) {
 bool XZip::FinishOpen(const char* password) {
     if (!handle_) return false;
     entries_.clear();
-    int rc = unzGoToFirstFile(handle_);
+    hasPassword_ = password != nullptr;
+    password_ = password ? password : "";
+    if (handle_ == &g_emptyArchive) return true;
+    // The reader's walk cannot start on an empty central directory.
+    unz_global_info64 global;
+    int rc = unzGetGlobalInfo64(handle_, &global);
+    if (rc == UNZ_OK) rc = global.number_entry == 0 ? UNZ_END_OF_LIST_OF_FILE : unzGoToFirstFile(handle_);
     while (rc == UNZ_OK) {
         unz64_file_pos pos;
         unz_file_info64 info;
@@ -265,14 +293,12 @@ bool XZip::FinishOpen(const char* password) {
         entries_.clear();
         return false;
     }
-    hasPassword_ = password != nullptr;
-    password_ = password ? password : "";
     return true;
 }
 
 bool XZip::Close() {
     if (!handle_) return true;
-    int rc = unzClose(handle_);
+    int rc = handle_ == &g_emptyArchive ? UNZ_OK : unzClose(handle_);
     handle_ = nullptr;
     entries_.clear();
     memory_ = MemorySource{};
@@ -366,7 +392,12 @@ bool XZip::ExtractByIndex(int index, XData* out) {
         return false;
     };
     if (!out->Resize(size, true)) return fail();
-    if (unzOpenCurrentFilePassword(handle_, hasPassword_ ? password_.c_str() : nullptr) != UNZ_OK)
+    // The reader decrypts whenever it is given a password, so only entries
+    // flagged as encrypted get it.
+    bool encrypted = (raw.flag & 1) != 0;
+    const char* password = encrypted && hasPassword_ ? password_.c_str() : nullptr;
+    if (encrypted && !password) return fail();
+    if (unzOpenCurrentFilePassword(handle_, password) != UNZ_OK)
         return fail();
     uint32_t done = 0;
     bool ok = true;

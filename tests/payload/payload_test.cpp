@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/data.h"
+#include "support/handle.h"
+#include "support/packed.h"
+#include "support/payload.h"
+#include "support/zip.h"
+#include "tests/common/test_util.h"
+#include "tests/payload/zip_fixture.h"
+
+namespace {
+
+std::wstring OwnExecutable() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+bool AddResource(const std::wstring& exe, const wchar_t* type, const std::vector<uint8_t>& bytes) {
+    UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
+    if (!update) return false;
+    if (!UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(1), 2052, (void*)bytes.data(),
+                         (DWORD)bytes.size()))
+        return false;
+    return EndUpdateResourceW(update.release(), FALSE) != FALSE;
+}
+
+std::vector<uint8_t> Packed(const std::vector<uint8_t>& plain) {
+    std::vector<uint8_t> out(plain.size() + kPackedHeaderSize);
+    out.resize(WritePacked(out.data(), out.size(), plain.data(), plain.size()));
+    return out;
+}
+
+std::string ContentOf(XZip& zip, const wchar_t* name) {
+    XData data;
+    if (!zip.ExtractByName(name, &data)) return "<missing>";
+    return std::string(reinterpret_cast<const char*>(data.data), data.size);
+}
+
+}  // namespace
+
+TEST(PayloadZipPath, ReplacesWhatFollowsTheLastDot) {
+    struct Case {
+        const wchar_t* exe;
+        const wchar_t* expected;  // null: no neighbouring archive
+    } cases[] = {
+        {L"C:\\dir\\setup.exe", L"C:\\dir\\setup.zip"},
+        {L"C:\\dir\\setup.v2.exe", L"C:\\dir\\setup.v2.zip"},
+        {L"C:\\dir.v2\\setup", L"C:\\dir.zip"},  // the whole path is searched
+        {L"C:\\dir\\setup.", L"C:\\dir\\setup.zip"},
+        {L"C:\\dir\\setup", nullptr},
+    };
+    for (const Case& c : cases) {
+        wchar_t out[64];
+        bool ok = PayloadZipPath(c.exe, out, 64);
+        EXPECT_EQ(ok, c.expected != nullptr) << testing_util::Narrow(c.exe);
+        if (ok && c.expected) {
+            EXPECT_STREQ(out, c.expected);
+        }
+    }
+    wchar_t small[16];
+    EXPECT_FALSE(PayloadZipPath(L"C:\\dir\\setup.exe", small, 16));
+    EXPECT_FALSE(PayloadZipPath(nullptr, small, 16));
+}
+
+TEST(OpenPayload, ResourceComesFirstAndIsFinal) {
+    testing_util::TempDir dir;
+    const auto resourceZip = zip_fixture::Make({{"theme.txt", "from resource"}}, GetArchivePassword());
+    const auto besideZip = zip_fixture::Make({{"theme.txt", "from file"}}, GetArchivePassword());
+    ASSERT_FALSE(resourceZip.empty());
+    ASSERT_FALSE(besideZip.empty());
+
+    std::wstring exe = dir / L"\u5B89\u88C5.exe";
+    ASSERT_TRUE(CopyFileW(OwnExecutable().c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"\u5B89\u88C5.zip", besideZip));
+
+    {  // no resource: the archive beside the program
+        XZip zip;
+        XData buffer;
+        ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
+        EXPECT_EQ(ContentOf(zip, L"THEME.TXT"), "from file");
+    }
+    ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(resourceZip)));
+    {  // a resource wins over the file
+        XZip zip;
+        XData buffer;
+        ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
+        EXPECT_EQ(ContentOf(zip, L"theme.txt"), "from resource");
+    }
+    const std::string junk = "no archive in here";
+    ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(std::vector<uint8_t>(junk.begin(), junk.end()))));
+    {  // a broken resource does not fall back to the file
+        XZip zip;
+        XData buffer;
+        EXPECT_FALSE(OpenPayloadOf(exe.c_str(), zip, buffer));
+        EXPECT_FALSE(zip.IsOpen());
+    }
+    DeleteFileW((dir / L"\u5B89\u88C5.zip").c_str());
+    ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(resourceZip)));
+    {  // and works without any file beside it
+        XZip zip;
+        XData buffer;
+        ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
+        EXPECT_EQ(zip.Count(), 1);
+    }
+}
+
+TEST(OpenPayload, NothingToFind) {
+    testing_util::TempDir dir;
+    XZip zip;
+    XData buffer;
+    // The test program carries no payload and has no archive beside it.
+    EXPECT_FALSE(OpenPayload(zip, buffer));
+    EXPECT_FALSE(OpenPayloadOf((dir / L"missing.exe").c_str(), zip, buffer));
+    EXPECT_FALSE(OpenPayloadOf(nullptr, zip, buffer));
+    if (dir.path().find(L'.') == std::wstring::npos) {
+        // Without any "." there is no neighbouring name to try.
+        std::wstring bare = dir / L"setup";
+        ASSERT_TRUE(CopyFileW(OwnExecutable().c_str(), bare.c_str(), FALSE));
+        ASSERT_TRUE(testing_util::WriteAll(bare + L".zip",
+                                           zip_fixture::Make({{"a", "b"}}, GetArchivePassword())));
+        EXPECT_FALSE(OpenPayloadOf(bare.c_str(), zip, buffer));
+    }
+}

@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/data.h"
+#include "support/zip.h"
+#include "tests/common/test_util.h"
+#include "tests/payload/zip_fixture.h"
+
+using zip_fixture::Entry;
+using zip_fixture::Make;
+
+namespace {
+
+const char* kPassword = "pw-of-test";
+
+std::wstring Safe(const std::string& stored) {
+    wchar_t out[kZipNameCapacity];
+    SafeEntryName(stored.data(), stored.size(), out);
+    return out;
+}
+
+std::string AsString(const XData& d) {
+    return std::string(reinterpret_cast<const char*>(d.data), d.size);
+}
+
+// Asserts every component of a safe name stays below its folder.
+void ExpectContained(const std::wstring& name) {
+    ASSERT_TRUE(name.empty() || (name[0] != L'\\' && name[0] != L'/'));
+    ASSERT_FALSE(name.size() >= 2 && name[1] == L':');
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) end = name.size();
+        std::wstring part = name.substr(start, end - start);
+        bool dotsOnly = !part.empty() && part.find_first_not_of(L". ") == std::wstring::npos;
+        EXPECT_FALSE(dotsOnly) << "dots-only component in " << testing_util::Narrow(name);
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+TEST(SafeEntryName, MakesEveryNameStayInsideItsFolder) {
+    struct Case {
+        std::string stored;
+        std::wstring expected;
+    } cases[] = {
+        {"../../evil.dll", L"evil.dll"},
+        {"/abs/file", L"abs/file"},
+        {"C:\\..\\..\\x/../y/z.dll", L"y/z.dll"},
+        {"C:\\Windows\\system32\\x.dll", L"Windows\\system32\\x.dll"},
+        {"\\\\server\\share\\x", L"server\\share\\x"},
+        {"C:C:/x", L"x"},
+        // Forms the basic rules leave behind.
+        {"../x", L"x"},
+        {"..\\x", L"x"},
+        {"a/../../b", L"b"},
+        {"a/..", L"a/"},
+        {"..", L""},
+        {"dir/. ./x", L"dir/x"},
+        {"...\\x", L"x"},
+        {"./x/./y", L"x/y"},
+        // Ordinary names pass unchanged.
+        {"theme.txt", L"theme.txt"},
+        {"dir/", L"dir/"},
+        {"data/..name/x", L"data/..name/x"},
+        {"\xE6\x95\xB0\xE6\x8D\xAE/\xE6\x96\x87\xE4\xBB\xB6.txt", L"\u6570\u636E/\u6587\u4EF6.txt"},
+        {"", L""},
+    };
+    for (const Case& c : cases) {
+        std::wstring got = Safe(c.stored);
+        EXPECT_EQ(got, c.expected) << c.stored;
+        ExpectContained(got);
+    }
+}
+
+TEST(SafeEntryName, DecodesLegacyNamesAndCutsLongOnes) {
+    // Not valid UTF-8: an old archive's GBK name ("测试.txt").
+    if (GetACP() == 936) {
+        EXPECT_EQ(Safe("\xB2\xE2\xCA\xD4.txt"), L"\u6D4B\u8BD5.txt");
+    }
+    std::string longName(400, 'n');
+    EXPECT_EQ(Safe(longName), std::wstring(kZipNameCapacity - 1, L'n'));
+}
+
+TEST(XZip, ClosedArchiveAnswersNothing) {
+    XZip zip;
+    XData buffer;
+    wchar_t name[kZipNameCapacity];
+    int32_t size = 7;
+    EXPECT_EQ(zip.Count(), 0);
+    EXPECT_FALSE(zip.IsDirectory(0));
+    EXPECT_FALSE(zip.GetEntryName(0, name));
+    EXPECT_EQ(zip.Find(L"x", &size), -1);
+    EXPECT_FALSE(zip.ExtractByIndex(0, &buffer));
+    EXPECT_FALSE(zip.ExtractByName(L"x", &buffer));
+    EXPECT_TRUE(zip.Close());
+    EXPECT_FALSE(zip.OpenFromMemory(nullptr, 10, kPassword));
+    EXPECT_FALSE(zip.OpenFromFile(nullptr, kPassword));
+}
+
+TEST(XZip, FindFoldsOnlyAsciiLettersAndFirstMatchWins) {
+    std::string n255(255, 'a'), n256(256, 'b');
+    auto bytes = Make({{"theme.txt", "theme"},
+                       {"Dir/Sub/\xE6\x96\x87\xE4\xBB\xB6.TXT", "wen"},
+                       {"\xC3\x84" "B.txt", "umlaut"},
+                       {"dup.txt", "first"},
+                       {"DUP.txt", "second"},
+                       {n255, "255"},
+                       {n256, "256"}},
+                      kPassword);
+    ASSERT_FALSE(bytes.empty());
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
+    EXPECT_EQ(zip.Count(), 7);
+
+    struct Case {
+        std::wstring name;
+        int index;
+    } cases[] = {
+        {L"THEME.TXT", 0},
+        {L"theme.txt", 0},
+        {L"dir/sub/\u6587\u4EF6.txt", 1},
+        {L"dir\\sub\\\u6587\u4EF6.txt", -1},  // stored with "/"
+        {L"\u00C4b.TXT", 2},
+        {L"\u00E4B.txt", -1},  // letters outside A-Z compare exactly
+        {L"Dup.TXT", 3},
+        {std::wstring(255, L'A'), 5},
+        {std::wstring(256, L'b'), -1},  // too long to ask for, though stored
+        {L"missing.txt", -1},
+        {L"theme.tx", -1},
+    };
+    for (const Case& c : cases) {
+        int32_t size = -5;
+        EXPECT_EQ(zip.Find(c.name.c_str(), &size), c.index) << testing_util::Narrow(c.name);
+        if (c.index >= 0) {
+            XData data;
+            ASSERT_TRUE(zip.ExtractByName(c.name.c_str(), &data));
+            EXPECT_EQ(int32_t(data.size), size);
+        }
+    }
+    EXPECT_EQ(zip.Find(nullptr, nullptr), -1);
+    XData data;
+    ASSERT_TRUE(zip.ExtractByName(L"DUP.TXT", &data));
+    EXPECT_EQ(AsString(data), "first");
+}
+
+TEST(XZip, ListsSafeNamesAndAttributes) {
+    std::string ut = std::string("UT\x05\x00\x01", 5) + std::string("\x00\xF1\x53\x65", 4);  // 1700000000
+    auto bytes = Make({{"../../evil.dll", "e", true, true, 0, 0x20},
+                       {"dosdir/", "", false, false, 0, 0x10},
+                       {"readonly.txt", "r", true, true, 0, 0x21},
+                       {"unixdir/", "", false, false, 3, 0040755u << 16},
+                       {"unixro.txt", "u", true, true, 3, 0100444u << 16},
+                       {"unixrw.txt", "u", true, true, 3, 0100644u << 16},
+                       {"bare/", "", false, false, 0, 0},
+                       {"stamped.txt", "s", true, true, 0, 0x20, ut}},
+                      kPassword);
+    ASSERT_FALSE(bytes.empty());
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
+    struct Case {
+        const wchar_t* name;
+        uint32_t attributes;
+    } cases[] = {
+        {L"evil.dll", FILE_ATTRIBUTE_ARCHIVE},
+        {L"dosdir/", FILE_ATTRIBUTE_DIRECTORY},
+        {L"readonly.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
+        {L"unixdir/", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE},
+        {L"unixro.txt", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
+        {L"unixrw.txt", FILE_ATTRIBUTE_ARCHIVE},
+        {L"bare/", FILE_ATTRIBUTE_DIRECTORY},
+        {L"stamped.txt", FILE_ATTRIBUTE_ARCHIVE},
+    };
+    ASSERT_EQ(zip.Count(), int(std::size(cases)));
+    for (int i = 0; i < zip.Count(); ++i) {
+        ZipEntryInfo info;
+        ASSERT_TRUE(zip.GetEntryInfo(i, &info)) << i;
+        EXPECT_EQ(info.index, i);
+        EXPECT_STREQ(info.name, cases[i].name);
+        EXPECT_EQ(info.attributes, cases[i].attributes) << i;
+        EXPECT_EQ(zip.IsDirectory(i), (cases[i].attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) << i;
+        wchar_t name[kZipNameCapacity];
+        ASSERT_TRUE(zip.GetEntryName(i, name));
+        EXPECT_STREQ(name, cases[i].name);
+    }
+    ZipEntryInfo count;
+    ASSERT_TRUE(zip.GetEntryInfo(-1, &count));
+    EXPECT_EQ(count.index, zip.Count());
+    EXPECT_FALSE(zip.IsDirectory(zip.Count()));
+    EXPECT_FALSE(zip.IsDirectory(-1));
+
+    // DOS time is local time; the "UT" field replaces the modification time.
+    ZipEntryInfo plain, stamped;
+    ASSERT_TRUE(zip.GetEntryInfo(2, &plain));
+    ASSERT_TRUE(zip.GetEntryInfo(7, &stamped));
+    FILETIME local;
+    SYSTEMTIME st;
+    ASSERT_TRUE(FileTimeToLocalFileTime(&plain.modificationTime, &local));
+    ASSERT_TRUE(FileTimeToSystemTime(&local, &st));
+    EXPECT_EQ(st.wYear, 2025);
+    EXPECT_EQ(st.wMonth, 4);
+    EXPECT_EQ(st.wDay, 12);
+    EXPECT_EQ(st.wHour, 12);
+    ULARGE_INTEGER m;
+    m.LowPart = stamped.modificationTime.dwLowDateTime;
+    m.HighPart = stamped.modificationTime.dwHighDateTime;
+    EXPECT_EQ(m.QuadPart, (1700000000ull + 11644473600ull) * 10000000ull);
+    EXPECT_EQ(CompareFileTime(&stamped.accessTime, &plain.accessTime), 0);
+}
+
+TEST(XZip, EmptyArchiveOpensAndSecondOpenKeepsTheFirst) {
+    auto empty = Make({}, kPassword);
+    auto one = Make({{"a.txt", "alpha"}}, kPassword);
+
+    ASSERT_FALSE(empty.empty());
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(one.data(), one.size(), kPassword));
+    EXPECT_FALSE(zip.OpenFromMemory(empty.data(), empty.size(), kPassword));
+    EXPECT_FALSE(zip.OpenFromFile(L"C:\\nothing.zip", kPassword));
+    EXPECT_EQ(zip.Count(), 1);
+    XData data;
+    ASSERT_TRUE(zip.ExtractByIndex(0, &data));
+    EXPECT_EQ(AsString(data), "alpha");
+    EXPECT_TRUE(zip.Close());
+
+    ASSERT_TRUE(zip.OpenFromMemory(empty.data(), empty.size(), kPassword));
+    EXPECT_EQ(zip.Count(), 0);
+    EXPECT_EQ(zip.Find(L"a.txt", nullptr), -1);
+    EXPECT_FALSE(zip.ExtractByIndex(0, &data));
+}
+
+TEST(XZip, OpensFromFileAndRefusesWhatIsNoArchive) {
+    testing_util::TempDir dir;
+    auto bytes = Make({{"\xE6\x96\x87.txt", "file source"}}, kPassword);
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"\u5305.zip", bytes));
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromFile((dir / L"\u5305.zip").c_str(), kPassword));
+    XData data;
+    ASSERT_TRUE(zip.ExtractByName(L"\u6587.TXT", &data));
+    EXPECT_EQ(AsString(data), "file source");
+    EXPECT_TRUE(zip.Close());
+
+    EXPECT_FALSE(zip.OpenFromFile((dir / L"missing.zip").c_str(), kPassword));
+    std::string junk = "this is not a zip archive at all, only text";
+    EXPECT_FALSE(zip.OpenFromMemory(junk.data(), junk.size(), kPassword));
+    EXPECT_FALSE(zip.OpenFromMemory(junk.data(), 0, kPassword));
+    EXPECT_FALSE(zip.IsOpen());
+}
+
+TEST(XZip, WrongPasswordOpensButCannotExtract) {
+    auto bytes = Make({{"deflated.bin", std::string(5000, 'd')},
+                       {"stored.bin", "stored content", false, true},
+                       {"open.txt", "no password", true, false}},
+                      kPassword);
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), "wrong"));
+    EXPECT_EQ(zip.Count(), 3);
+    XData data;
+    EXPECT_FALSE(zip.ExtractByIndex(0, &data));
+    EXPECT_FALSE(zip.ExtractByIndex(1, &data));
+    ASSERT_TRUE(data.Resize(16, true));
+    EXPECT_FALSE(zip.ExtractByName(L"stored.bin", &data));
+    EXPECT_EQ(data.data, nullptr);  // freed, no stale bytes
+    EXPECT_EQ(data.size, 0u);
+    ASSERT_TRUE(zip.ExtractByIndex(2, &data));
+    EXPECT_EQ(AsString(data), "no password");
+    zip.Close();
+
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), nullptr));
+    EXPECT_FALSE(zip.ExtractByIndex(0, &data));
+    zip.Close();
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
+    ASSERT_TRUE(zip.ExtractByIndex(1, &data));
+    EXPECT_EQ(AsString(data), "stored content");
+}
+
+TEST(XZip, DamagedArchivesFailWithoutCrashing) {
+    const std::string stored = "stored text that a flipped byte would change";
+    auto good = Make({{"stored.txt", stored, false, false}, {"packed.txt", std::string(3000, 'p')}},
+                     kPassword);
+    ASSERT_GT(good.size(), 100u);
+    size_t localData = 30 + std::strlen("stored.txt");  // first entry's data offset
+
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int entry;
+    };
+    auto flip = [&](size_t at) {
+        auto b = good;
+        b[at] ^= 0x5A;
+        return b;
+    };
+    std::vector<Case> cases = {
+        {"truncated", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2), 0},
+        {"bad crc", flip(localData + 3), 0},
+        {"bad local header", flip(0), 0},
+        {"bad local name length", flip(26), 0},
+    };
+    for (const Case& c : cases) {
+        XZip zip;
+        if (!zip.OpenFromMemory(c.bytes.data(), c.bytes.size(), kPassword)) continue;
+        XData data;
+        EXPECT_FALSE(zip.ExtractByIndex(c.entry, &data)) << c.what;
+        EXPECT_EQ(data.size, 0u) << c.what;
+    }
+
+    // Every single-byte change either fails or still yields the true content.
+    for (size_t at = 0; at < good.size(); ++at) {
+        auto bytes = flip(at);
+        XZip zip;
+        if (!zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword)) continue;
+        for (int i = 0; i < zip.Count() && i < 2; ++i) {
+            XData data;
+            if (zip.ExtractByIndex(i, &data)) {
+                EXPECT_TRUE(AsString(data) == stored || AsString(data) == std::string(3000, 'p'))
+                    << "offset " << at;
+            }
+        }
+    }
+}

@@ -1,0 +1,728 @@
+// mkinstaller: turns the installer stub, a configuration, a skin folder and
+// a client (folder or plain ZIP) into a single-file installer, or writes the
+// update.xml manifest of a client folder for the download way.
+#include <windows.h>
+
+#include <minizip/ioapi.h>
+#include <minizip/iowin32.h>
+#include <minizip/unzip.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client_info.h"
+#include "client/update_info.h"
+#include "support/data.h"
+#include "support/digest.h"
+#include "support/handle.h"
+#include "support/packed.h"
+#include "support/payload.h"
+#include "support/zip.h"
+#include "tools/archive_writer.h"
+
+namespace {
+
+// The installer's records (manifest, installed-file list) hold this many.
+constexpr size_t kMaxEntries = kUpdateItemsMax;
+// Characters of names the installed-file record ("uninst.dat") can hold.
+constexpr uint64_t kMaxRecordCharacters = 1300000;
+// Above this the installer (32-bit) would have to map the resource and keep
+// two more copies of it in memory: payload buffer and inner archive.
+constexpr uint64_t kMaxResourcePayload = 256ull << 20;
+// The worker holds the whole inner archive in memory while extracting.
+constexpr uint64_t kInnerArchiveWarning = 1ull << 30;
+
+const wchar_t* const kSkinImages[] = {
+    L"bg_main.png",  L"logo.png",      L"btn_close.png",     L"btn_min.png",
+    L"copyright.png", L"waiting.png",  L"btn_start.png",     L"edit.png",
+    L"btn_browse.png", L"check.png",   L"checked.png",       L"agree.png",
+    L"protocol.png", L"progress_sink.png", L"progress_pos.png", L"progress_dot.png",
+    L"btn_finish.png",
+};
+
+// --- output: the console gets wide text; pipes and files get UTF-8, which
+// is what a Linux build script reading Wine's output expects.
+void Write(DWORD stream, const std::wstring& text) {
+    HANDLE h = GetStdHandle(stream);
+    if (!h || h == INVALID_HANDLE_VALUE) return;
+    DWORD mode, done;
+    if (GetConsoleMode(h, &mode)) {
+        WriteConsoleW(h, text.data(), DWORD(text.size()), &done, nullptr);
+        return;
+    }
+    std::string bytes = ToUtf8(text);
+    WriteFile(h, bytes.data(), DWORD(bytes.size()), &done, nullptr);
+}
+void Out(const std::wstring& text) { Write(STD_OUTPUT_HANDLE, text + L"\n"); }
+void Warn(const std::wstring& text) { Write(STD_ERROR_HANDLE, L"mkinstaller: warning: " + text + L"\n"); }
+int Fail(const ToolError& e) {
+    Write(STD_ERROR_HANDLE, L"mkinstaller: error: " + (e.file.empty() ? L"" : e.file + L": ") + e.reason + L"\n");
+    return 1;
+}
+
+const wchar_t* kUsage =
+    L"usage:\n"
+    L"  mkinstaller --stub installer.exe --config app.txt --skin DIR\n"
+    L"              [--client DIR | --client-zip FILE] [--base-url URL] [--zip-beside]\n"
+    L"              --out setup.exe\n"
+    L"  mkinstaller --manifest --client DIR --base-url URL [--config app.txt | --version V]\n"
+    L"              --out update.xml\n"
+    L"\n"
+    L"--config     configuration text (UTF-16LE or UTF-8, with or without mark) naming at\n"
+    L"             least app, name, company and version\n"
+    L"--skin       folder whose files go to the payload's root; must hold bg_main.png\n"
+    L"--client     folder of the client's files: packed as the inner archive, with update.xml\n"
+    L"--client-zip plain ZIP of the client's files, packed with names as stored\n"
+    L"--base-url   download address of the client's files in update.xml (default: the\n"
+    L"             configuration's source)\n"
+    L"--zip-beside write the payload as the .zip beside the output instead of into it\n";
+
+struct Options {
+    std::wstring stub, config, skin, client, clientZip, baseUrl, out, version;
+    bool zipBeside = false;
+    bool manifest = false;
+};
+
+std::wstring FullPath(const std::wstring& path) {
+    if (path.empty()) return path;
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (!n) return path;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
+    full.resize(n);
+    return full;
+}
+
+bool IsFolder(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring Parent(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? L"." : path.substr(0, cut);
+}
+
+std::wstring Lower(std::wstring s) {
+    for (auto& c : s) c = wchar_t(std::towlower(c));
+    return s;
+}
+
+std::wstring Number(uint64_t n) { return std::to_wstring(n); }
+
+// --- the configuration text
+
+bool DecodeConfig(const XData& data, std::wstring* text) {
+    const uint8_t* p = data.data;
+    uint32_t n = data.size;
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        text->assign(reinterpret_cast<const wchar_t*>(p + 2), (n - 2) / 2);
+        return true;
+    }
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+        p += 3;
+        n -= 3;
+    } else if (n >= 2 && n % 2 == 0) {
+        // Unmarked UTF-16LE: ASCII keys leave zero high bytes.
+        size_t zeros = 0;
+        for (uint32_t i = 1; i < n; i += 2) zeros += p[i] == 0;
+        if (zeros * 2 >= n / 2) {
+            text->assign(reinterpret_cast<const wchar_t*>(p), n / 2);
+            return true;
+        }
+    }
+    if (n == 0) {
+        text->clear();
+        return true;
+    }
+    int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(p),
+                                    int(n), nullptr, 0);
+    if (count <= 0) return false;
+    text->assign(count, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(p), int(n), &(*text)[0], count);
+    return true;
+}
+
+bool LoadConfig(const std::wstring& path, CClientInfo* config, ToolError* error) {
+    XData data;
+    if (!IsFile(path) || !data.ReadFromFile(path.c_str())) {
+        *error = {path, L"cannot be read: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    std::wstring text;
+    if (!DecodeConfig(data, &text)) {
+        *error = {path, L"is neither UTF-16LE nor UTF-8 text"};
+        return false;
+    }
+    config->ParseText(text.c_str(), text.size());
+    std::wstring missing;
+    const std::pair<const wchar_t*, const wchar_t*> required[] = {
+        {L"app", config->GetApp()},
+        {L"name", config->GetName()},
+        {L"company", config->GetCompany()},
+        {L"version", config->GetVersion()},
+    };
+    for (const auto& r : required)
+        if (!*r.second) missing += (missing.empty() ? L"" : L", ") + std::wstring(r.first);
+    if (!missing.empty()) {
+        *error = {path, L"does not parse as a configuration: no value for " + missing +
+                            L" (entries are key=value; each ended by \";\")"};
+        return false;
+    }
+    return true;
+}
+
+// --- folders
+
+struct TreeEntry {
+    std::wstring relative;  // "\" separated; folders without trailing separator
+    bool folder;
+    uint64_t size;
+};
+
+// Sorted so that the same folder always gives the same archive.
+bool ListTree(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>* out,
+              ToolError* error) {
+    std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) return true;
+        *error = {folder, L"cannot be listed: " + LastErrorText(code)};
+        return false;
+    }
+    std::vector<TreeEntry> here;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        here.push_back({relative.empty() ? name : relative + L"\\" + name, isFolder,
+                        uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow});
+    } while (FindNextFileW(find.get(), &data));
+    std::sort(here.begin(), here.end(),
+              [](const TreeEntry& a, const TreeEntry& b) { return a.relative < b.relative; });
+    for (const TreeEntry& e : here) {
+        out->push_back(e);
+        if (out->size() > kMaxEntries) return true;  // the caller refuses; no need to go on
+        if (e.folder && !ListTree(root, e.relative, out, error)) return false;
+    }
+    return true;
+}
+
+std::string ZipName(const std::wstring& relative, bool folder) {
+    std::wstring name = relative;
+    std::replace(name.begin(), name.end(), L'\\', L'/');
+    if (folder) name += L'/';
+    return ToUtf8(name);
+}
+
+// What the installer's records can hold, checked before anything is written.
+bool CheckClientEntries(const std::wstring& where, size_t count, uint64_t recordCharacters,
+                        ToolError* error) {
+    if (count == 0) {
+        *error = {where, L"holds no files; the installer would never finish"};
+        return false;
+    }
+    if (count > kMaxEntries) {
+        *error = {where, L"has more than " + Number(kMaxEntries) +
+                             L" files and folders; the installer records at most " +
+                             Number(kMaxEntries) + L" entries and would forget the rest"};
+        return false;
+    }
+    if (recordCharacters > kMaxRecordCharacters) {
+        *error = {where, L"has names too long in total (" + Number(recordCharacters) +
+                             L" characters); the installed-file record holds " +
+                             Number(kMaxRecordCharacters)};
+        return false;
+    }
+    return true;
+}
+
+bool CheckEntryName(const std::wstring& where, const std::wstring& name, uint64_t size,
+                    ToolError* error) {
+    if (name.size() >= size_t(kZipNameCapacity)) {
+        *error = {where + L"\\" + name, L"has a path of " + Number(name.size()) +
+                                             L" characters; the installer handles at most " +
+                                             Number(kZipNameCapacity - 1)};
+        return false;
+    }
+    if (size > 0x7FFFFFFFull) {
+        *error = {where + L"\\" + name, L"is larger than 2 GiB - 1 byte, the installer's limit"};
+        return false;
+    }
+    return true;
+}
+
+bool CheckManifestFits(const CUpdateInfo& manifest, const std::wstring& where, ToolError* error) {
+    for (uint32_t i = 0; i < manifest.count; ++i) {
+        const UpdateItem* item = manifest.items[i];
+        if (wcslen(item->file) >= 511 || wcslen(item->url) >= 767) {
+            *error = {where, std::wstring(L"the manifest entry ") + item->file +
+                                 L" has a path (511) or address (767) too long for update.xml"};
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckBaseUrl(const std::wstring& url, ToolError* error) {
+    if (url.find_first_of(L"\">") != std::wstring::npos) {
+        *error = {L"--base-url", L"must not contain '\"' or '>' (update.xml has no escapes)"};
+        return false;
+    }
+    return true;
+}
+
+// --- inner archive from a folder
+
+bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, ArchiveWriter& inner,
+                CUpdateInfo* manifest, ToolError* error) {
+    std::vector<TreeEntry> tree;
+    if (!ListTree(root, L"", &tree, error)) return false;
+    uint64_t record = 0;
+    for (const TreeEntry& e : tree) {
+        if (!CheckEntryName(root, e.relative, e.folder ? 0 : e.size, error)) return false;
+        record += e.relative.size() + 1 + (e.folder ? 1 : 0);
+    }
+    if (!CheckClientEntries(root, tree.size(), record, error)) return false;
+
+    EntryOptions options;
+    options.password = GetArchivePassword();
+    for (const TreeEntry& e : tree) {
+        bool ok = e.folder ? inner.AddFolder(ZipName(e.relative, true), options, error)
+                           : inner.AddFile(ZipName(e.relative, false), root + L"\\" + e.relative,
+                                           options, nullptr, error);
+        if (!ok) return false;
+    }
+    manifest->AddDirectory(baseUrl.c_str(), root.c_str(), nullptr);
+    return CheckManifestFits(*manifest, root, error);
+}
+
+// --- inner archive from a plain ZIP
+
+bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWriter& inner,
+             CUpdateInfo* manifest, ToolError* error) {
+    zlib_filefunc64_def functions;
+    fill_win32_filefunc64W(&functions);
+    unzFile zip = unzOpen2_64(source.c_str(), &functions);
+    if (!zip) {
+        *error = {source, IsFile(source) ? L"is not a ZIP archive" : L"cannot be read: " +
+                                                                         LastErrorText(GetLastError())};
+        return false;
+    }
+    std::unique_ptr<void, int (*)(unzFile)> owner(zip, unzClose);
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
+        *error = {source, L"has a damaged central directory"};
+        return false;
+    }
+    if (global.number_entry > kMaxEntries || global.number_entry == 0) {
+        return CheckClientEntries(source, global.number_entry > kMaxEntries ? kMaxEntries + 1 : 0, 0, error);
+    }
+
+    // First pass: names, sizes and limits, before anything is written.
+    struct Item {
+        std::string name;
+        unz_file_info64 info;
+        unz64_file_pos pos;
+    };
+    std::vector<Item> items;
+    uint64_t record = 0;
+    for (int rc = unzGoToFirstFile(zip); rc != UNZ_END_OF_LIST_OF_FILE; rc = unzGoToNextFile(zip)) {
+        Item item;
+        if (rc != UNZ_OK || unzGetCurrentFileInfo64(zip, &item.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+            unzGetFilePos64(zip, &item.pos) != UNZ_OK) {
+            *error = {source, L"has a damaged central directory"};
+            return false;
+        }
+        item.name.assign(item.info.size_filename, '\0');
+        if (!item.name.empty() &&
+            unzGetCurrentFileInfo64(zip, nullptr, &item.name[0], uLong(item.name.size()), nullptr, 0,
+                                    nullptr, 0) != UNZ_OK) {
+            *error = {source, L"has a damaged central directory"};
+            return false;
+        }
+        std::wstring shown = FromUtf8(item.name);
+        if (item.info.flag & 1) {
+            *error = {source, L"entry " + shown + L" is encrypted; give a plain ZIP"};
+            return false;
+        }
+        if (!CheckEntryName(source, shown, item.info.uncompressed_size, error)) return false;
+        wchar_t safe[kZipNameCapacity];
+        SafeEntryName(item.name.data(), item.name.size(), safe);
+        if (shown != safe) Warn(source + L": entry " + shown + L" will be installed as " + safe);
+        record += wcslen(safe) + 1;
+        items.push_back(item);
+    }
+    if (!CheckClientEntries(source, items.size(), record, error)) return false;
+
+    for (const Item& item : items) {
+        const unz_file_info64& info = item.info;
+        std::wstring shown = FromUtf8(item.name);
+        EntryOptions options;
+        options.password = GetArchivePassword();
+        options.dosDate = info.dosDate;
+        options.externalAttributes = info.external_fa;
+        options.versionMadeBy = info.version;
+        options.utf8Name = (info.flag & 0x800) != 0;
+        bool folder = !item.name.empty() && (item.name.back() == '/' || item.name.back() == '\\');
+        if (unzGoToFilePos64(zip, &item.pos) != UNZ_OK) {
+            *error = {source, L"entry " + shown + L" cannot be found again"};
+            return false;
+        }
+        if (folder) {
+            if (!inner.AddFolder(item.name, options, error)) return false;
+            continue;
+        }
+        if (unzOpenCurrentFile(zip) != UNZ_OK) {
+            *error = {source, L"entry " + shown + L" cannot be read (unsupported method?)"};
+            return false;
+        }
+        XMD5 md5;
+        auto reader = [zip, &md5](uint8_t* buffer, unsigned capacity) -> int {
+            int got = unzReadCurrentFile(zip, buffer, capacity);
+            if (got > 0) md5.Update(buffer, unsigned(got));
+            return got < 0 ? -1 : got;
+        };
+        bool ok = inner.AddStream(item.name, uint32_t(info.crc), info.uncompressed_size, reader,
+                                  options, source + L" (" + shown + L")", error);
+        int closed = unzCloseCurrentFile(zip);
+        if (!ok) return false;
+        if (closed != UNZ_OK) {
+            *error = {source, L"entry " + shown + L" is damaged (CRC error)"};
+            return false;
+        }
+        // The manifest names what the installer will write: the safe name.
+        wchar_t safe[kZipNameCapacity];
+        SafeEntryName(item.name.data(), item.name.size(), safe);
+        std::wstring file = safe, url = safe;
+        std::replace(file.begin(), file.end(), L'/', L'\\');
+        std::replace(url.begin(), url.end(), L'\\', L'/');
+        uint8_t digest[16];
+        md5.Final(digest);
+        wchar_t hex[33] = {};
+        ToHex(hex, 32, digest, 16, true);
+        std::wstring base = baseUrl;
+        if (!base.empty() && base.back() != L'/') base += L'/';
+        manifest->AddFile(file.c_str(), int32_t(info.uncompressed_size), hex, (base + url).c_str());
+    }
+    return CheckManifestFits(*manifest, source, error);
+}
+
+// --- resources of the output executable
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
+    reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
+    return TRUE;
+}
+
+// Drops every language of a resource, so the stub's own copy (if any)
+// cannot shadow the one written next.
+bool RemoveResource(const std::wstring& exe, const wchar_t* type, ToolError* error) {
+    std::vector<WORD> languages;
+    {
+        UniqueModule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        if (!module) {
+            *error = {exe, L"is not a Windows executable: " + LastErrorText(GetLastError())};
+            return false;
+        }
+        EnumResourceLanguagesW(module.get(), type, MAKEINTRESOURCEW(1), CollectLanguage,
+                               reinterpret_cast<LONG_PTR>(&languages));
+    }
+    if (languages.empty()) return true;
+    UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
+    if (!update) {
+        *error = {exe, L"cannot be updated: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    for (WORD language : languages)
+        UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(1), language, nullptr, 0);
+    if (!EndUpdateResourceW(update.release(), FALSE)) {
+        *error = {exe, L"cannot be updated: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    return true;
+}
+
+bool WritePayloadResource(const std::wstring& exe, const std::wstring& payload, ToolError* error) {
+    XData plain;
+    if (!plain.ReadFromFile(payload.c_str())) {
+        *error = {payload, L"cannot be read back: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    XData packed;
+    if (!packed.Resize(plain.size + kPackedHeaderSize, true)) {
+        *error = {payload, L"does not fit in memory; use --zip-beside"};
+        return false;
+    }
+    uint32_t n = WritePacked(packed.data, packed.capacity, plain.data, plain.size);
+    plain.Free();
+    UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
+    if (!n || !update ||
+        !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), 2052, packed.data, n) ||
+        !EndUpdateResourceW(update.release(), FALSE)) {
+        *error = {exe, L"cannot take the payload resource: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    return true;
+}
+
+uint64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+bool Replace(const std::wstring& from, const std::wstring& to, ToolError* error) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = {to, L"cannot be written: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    return true;
+}
+
+// Temporary files beside the output, removed whatever happens.
+class Temporaries {
+public:
+    explicit Temporaries(const std::wstring& out) {
+        wchar_t tag[48];
+        swprintf(tag, 48, L".mkinstaller-%lu", GetCurrentProcessId());
+        base_ = out + tag;
+    }
+    ~Temporaries() {
+        for (const auto& p : made_) DeleteFileW(p.c_str());
+    }
+    std::wstring Make(const wchar_t* suffix) {
+        made_.push_back(base_ + suffix);
+        return made_.back();
+    }
+
+private:
+    std::wstring base_;
+    std::vector<std::wstring> made_;
+};
+
+// --- the two forms
+
+int BuildInstaller(const Options& o) {
+    ToolError error;
+    CClientInfo config;
+    if (!LoadConfig(o.config, &config, &error)) return Fail(error);
+
+    if (!IsFolder(o.skin)) return Fail({o.skin, L"is not a folder (--skin)"});
+    std::vector<TreeEntry> skin;
+    if (!ListTree(o.skin, L"", &skin, &error)) return Fail(error);
+    skin.erase(std::remove_if(skin.begin(), skin.end(),
+                              [&](const TreeEntry& e) {
+                                  if (e.relative.find(L'\\') != std::wstring::npos) return true;
+                                  if (e.folder) Warn(o.skin + L"\\" + e.relative + L": sub-folders of the skin are not packed");
+                                  return e.folder;
+                              }),
+               skin.end());
+    auto hasSkin = [&](const wchar_t* name) {
+        return std::any_of(skin.begin(), skin.end(),
+                           [&](const TreeEntry& e) { return Lower(e.relative) == name; });
+    };
+    if (!hasSkin(L"bg_main.png")) return Fail({o.skin, L"holds no bg_main.png, the installer's background"});
+    for (const wchar_t* image : kSkinImages)
+        if (!hasSkin(image)) Warn(o.skin + L": no " + image + L"; that control will have no picture");
+    if (!hasSkin(L"theme.txt")) Warn(o.skin + L": no theme.txt; the installer keeps its default colours");
+
+    XData head;
+    if (!IsFile(o.stub) || !head.ReadFromFile(o.stub.c_str(), 2))
+        return Fail({o.stub, L"cannot be read: " + LastErrorText(GetLastError())});
+    if (head.size < 2 || head.data[0] != 'M' || head.data[1] != 'Z')
+        return Fail({o.stub, L"is not a Windows executable (--stub)"});
+    if (!IsFolder(Parent(o.out))) return Fail({o.out, L"cannot be written: its folder does not exist"});
+    if (!o.client.empty() && !IsFolder(o.client)) return Fail({o.client, L"is not a folder (--client)"});
+    if (!o.clientZip.empty() && !IsFile(o.clientZip))
+        return Fail({o.clientZip, L"cannot be read: no such file (--client-zip)"});
+
+    std::wstring baseUrl = o.baseUrl.empty() ? config.GetSource() : o.baseUrl;
+    if (!CheckBaseUrl(baseUrl, &error)) return Fail(error);
+
+    Temporaries temp(o.out);
+    std::wstring innerPath, manifestPath;
+    int clientEntries = 0;
+    if (!o.client.empty() || !o.clientZip.empty()) {
+        innerPath = temp.Make(L".inner");
+        manifestPath = temp.Make(L".update");
+        auto manifest = std::make_unique<CUpdateInfo>();
+        manifest->SetVersion(config.GetVersion());
+        ArchiveWriter inner;
+        if (!inner.Create(innerPath, &error)) return Fail(error);
+        bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, inner, manifest.get(), &error)
+                                   : PackFolder(o.client, baseUrl, inner, manifest.get(), &error);
+        if (!ok || !inner.Close(&error)) return Fail(error);
+        clientEntries = inner.Count();
+        if (!manifest->SaveToFile(manifestPath.c_str()))
+            return Fail({manifestPath, L"cannot be written: " + LastErrorText(GetLastError())});
+        if (FileSize(innerPath) > kInnerArchiveWarning)
+            Warn(L"the client archive is over 1 GiB; the installer holds it in memory while it "
+                 L"installs, which a 32-bit process may not manage");
+    }
+
+    std::wstring payloadPath = temp.Make(L".payload");
+    {
+        ArchiveWriter payload;
+        if (!payload.Create(payloadPath, &error)) return Fail(error);
+        EntryOptions options;
+        options.password = GetArchivePassword();
+        for (const TreeEntry& e : skin) {
+            if (!CheckEntryName(o.skin, e.relative, e.size, &error)) return Fail(error);
+            if (!payload.AddFile(ToUtf8(e.relative), o.skin + L"\\" + e.relative, options, nullptr, &error))
+                return Fail(error);
+        }
+        if (!innerPath.empty()) {
+            if (!payload.AddFile("update.xml", manifestPath, options, nullptr, &error)) return Fail(error);
+            // Already deflated and encrypted inside: stored, so the installer
+            // only has to copy it out.
+            EntryOptions stored = options;
+            stored.deflate = false;
+            if (!payload.AddFile(ToUtf8(config.GetArchive()), innerPath, stored, nullptr, &error))
+                return Fail(error);
+        }
+        if (!payload.Close(&error)) return Fail(error);
+    }
+
+    uint64_t payloadSize = FileSize(payloadPath);
+    if (!o.zipBeside && payloadSize > kMaxResourcePayload)
+        return Fail({o.out, L"the payload is " + Number(payloadSize >> 20) +
+                                L" MiB, too large for a resource of a 32-bit installer (limit " +
+                                Number(kMaxResourcePayload >> 20) + L" MiB); use --zip-beside"});
+
+    std::wstring exePath = temp.Make(L".exe");
+    if (!CopyFileW(o.stub.c_str(), exePath.c_str(), FALSE))
+        return Fail({exePath, L"cannot be written: " + LastErrorText(GetLastError())});
+    SetFileAttributesW(exePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveResource(exePath, L"APP", &error) || !RemoveResource(exePath, L"TAIL", &error))
+        return Fail(error);
+    if (config.SaveToResource(exePath.c_str(), L"APP", 1, true) == 0)
+        return Fail({exePath, L"cannot take the configuration resource: " + LastErrorText(GetLastError())});
+
+    wchar_t zipBeside[1024] = {};
+    bool hasZipName = PayloadZipPath(o.out.c_str(), zipBeside, 1024);
+    if (o.zipBeside) {
+        if (!hasZipName) return Fail({o.out, L"has no extension to replace by .zip"});
+        if (!Replace(payloadPath, zipBeside, &error) || !Replace(exePath, o.out, &error)) return Fail(error);
+    } else {
+        if (!WritePayloadResource(exePath, payloadPath, &error) || !Replace(exePath, o.out, &error))
+            return Fail(error);
+        if (hasZipName && IsFile(zipBeside))
+            Warn(std::wstring(zipBeside) + L" is ignored: the installer carries its payload");
+    }
+    Out(L"wrote " + o.out + L" (" + Number(FileSize(o.out)) + L" bytes)" +
+        (o.zipBeside ? L" and " + std::wstring(zipBeside) : L"") + L": skin " + Number(skin.size()) +
+        L" files, " +
+        (innerPath.empty() ? std::wstring(L"no client archive (download by manifest)")
+                           : L"client " + Number(clientEntries) + L" entries in " + config.GetArchive()));
+    return 0;
+}
+
+int BuildManifest(const Options& o) {
+    ToolError error;
+    if (!IsFolder(o.client)) return Fail({o.client, L"is not a folder (--client)"});
+    if (!CheckBaseUrl(o.baseUrl, &error)) return Fail(error);
+    std::wstring version = o.version;
+    if (!o.config.empty()) {
+        CClientInfo config;
+        if (!LoadConfig(o.config, &config, &error)) return Fail(error);
+        if (version.empty()) version = config.GetVersion();
+    }
+    std::vector<TreeEntry> tree;
+    if (!ListTree(o.client, L"", &tree, &error)) return Fail(error);
+    size_t files = 0;
+    uint64_t record = 0;
+    for (const TreeEntry& e : tree) {
+        if (e.folder) continue;
+        if (!CheckEntryName(o.client, e.relative, e.size, &error)) return Fail(error);
+        if (e.size == 0) Warn(o.client + L"\\" + e.relative + L": empty files are not listed in update.xml");
+        ++files;
+        record += e.relative.size() + 1;
+    }
+    if (!CheckClientEntries(o.client, tree.size() > kMaxEntries ? tree.size() : files, record, &error))
+        return Fail(error);
+    auto manifest = std::make_unique<CUpdateInfo>();
+    manifest->SetVersion(version.c_str());
+    manifest->AddDirectory(o.baseUrl.c_str(), o.client.c_str(), nullptr);
+    if (!CheckManifestFits(*manifest, o.client, &error)) return Fail(error);
+    if (!IsFolder(Parent(o.out))) return Fail({o.out, L"cannot be written: its folder does not exist"});
+    if (!manifest->SaveToFile(o.out.c_str()))
+        return Fail({o.out, L"cannot be written: " + LastErrorText(GetLastError())});
+    Out(L"wrote " + o.out + L": " + Number(manifest->Count()) + L" files, version " + version);
+    return 0;
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem) {
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        std::wstring* value = nullptr;
+        if (arg == L"--zip-beside") o->zipBeside = true;
+        else if (arg == L"--manifest") o->manifest = true;
+        else if (arg == L"--stub") value = &o->stub;
+        else if (arg == L"--config") value = &o->config;
+        else if (arg == L"--skin") value = &o->skin;
+        else if (arg == L"--client") value = &o->client;
+        else if (arg == L"--client-zip") value = &o->clientZip;
+        else if (arg == L"--base-url") value = &o->baseUrl;
+        else if (arg == L"--version") value = &o->version;
+        else if (arg == L"--out") value = &o->out;
+        else {
+            *problem = L"unknown argument " + arg;
+            return false;
+        }
+        if (value) {
+            if (i + 1 >= argc || argv[i + 1][0] == 0) {
+                *problem = arg + L" needs a value";
+                return false;
+            }
+            *value = argv[++i];
+        }
+    }
+    auto need = [&](const std::wstring& v, const wchar_t* flag) {
+        if (v.empty() && problem->empty()) *problem = std::wstring(flag) + L" is required";
+    };
+    if (o->manifest) {
+        need(o->client, L"--client");
+        need(o->baseUrl, L"--base-url");
+        need(o->out, L"--out");
+        if (!o->stub.empty() || !o->skin.empty() || !o->clientZip.empty() || o->zipBeside)
+            *problem = L"--manifest takes only --client, --base-url, --config, --version and --out";
+    } else {
+        need(o->stub, L"--stub");
+        need(o->config, L"--config");
+        need(o->skin, L"--skin");
+        need(o->out, L"--out");
+        if (!o->client.empty() && !o->clientZip.empty()) *problem = L"give --client or --client-zip, not both";
+    }
+    for (std::wstring* p : {&o->stub, &o->config, &o->skin, &o->client, &o->clientZip, &o->out}) {
+        *p = FullPath(*p);
+        while (p->size() > 3 && (p->back() == L'\\' || p->back() == L'/')) p->pop_back();
+    }
+    return problem->empty();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2 || std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"-h") {
+        Write(argc < 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, kUsage);
+        return argc < 2 ? 2 : 0;
+    }
+    Options options;
+    std::wstring problem;
+    if (!ParseArguments(argc, argv, &options, &problem)) {
+        Write(STD_ERROR_HANDLE, L"mkinstaller: " + problem + L"\n" + kUsage);
+        return 2;
+    }
+    return options.manifest ? BuildManifest(options) : BuildInstaller(options);
+}
