@@ -1,6 +1,7 @@
 #include "support/internet.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -33,7 +34,9 @@ bool QueryNumber(HINTERNET request, DWORD what, DWORD* value) {
 
 CInternet::~CInternet() {
     FreeBuffer();
-    request.reset();  // before the session it belongs to
+    // Children before the session they belong to.
+    request.reset();
+    connection.reset();
     internet.reset();
 }
 
@@ -43,20 +46,47 @@ void CInternet::FreeBuffer() {
     capacity = 0;
 }
 
+bool CInternet::Open(const wchar_t* address) {
+    // Opened in steps rather than with InternetOpenUrlW, so that the time-outs
+    // are in force before the connection is made and the request sent.
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlW(address, 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    if (!parts.lpszHostName || parts.dwHostNameLength == 0) return false;
+    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object;
+    if (parts.lpszUrlPath) object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+
+    connection.reset(InternetConnectW(internet.get(), host.c_str(), parts.nPort, nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return false;
+    SetTimeouts(connection.get());
+    const wchar_t* accept[] = {L"*/*", nullptr};
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+    request.reset(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr,
+                                   accept, flags, 0));
+    if (!request) return false;
+    SetTimeouts(request.get());
+    return HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+}
+
 bool CInternet::Download(const wchar_t* address) {
     if (!address) return false;
     if (!internet) {
         internet.reset(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!internet) return false;
-        // On the session too, so that they already govern the connection
-        // and the request that InternetOpenUrlW makes.
         SetTimeouts(internet.get());
     }
-    request.reset(InternetOpenUrlW(internet.get(), address, nullptr, 0,
-                                   INTERNET_FLAG_NO_CACHE_WRITE, 0));
-    if (!request) return false;
-
-    SetTimeouts(request.get());
+    request.reset();
+    connection.reset();
+    if (!Open(address)) return false;
 
     DWORD status = 0;
     if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) || status != 200) return false;
@@ -98,6 +128,7 @@ bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
     buffer[received] = 0;
     buffer[received + 1] = 0;
     request.reset();
+    connection.reset();
     // A connection closed early delivers fewer bytes than announced.
     return received == length;
 }

@@ -34,12 +34,14 @@ public:
     uint8_t* buffer = nullptr;  // process heap, zero-filled when allocated
     uint32_t received = 0;
     uint32_t capacity = 0;
-    UniqueInternet internet;  // kept for the next download
-    UniqueInternet request;   // open only while a body is being read
+    UniqueInternet internet;    // kept for the next download
+    UniqueInternet connection;  // with request: open only while a body is read
+    UniqueInternet request;
     Callback callback = nullptr;
     void* user = nullptr;
 
 private:
+    bool Open(const wchar_t* address);
     bool ReadBody(uint32_t length, uint32_t needed);
     void FreeBuffer();
 
