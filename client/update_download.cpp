@@ -33,16 +33,15 @@ bool IsDeviceName(const wchar_t* level, size_t length) {
     size_t n = 0;
     while (n < length && level[n] != L'.') ++n;
     while (n > 0 && level[n - 1] == L' ') --n;
-    wchar_t name[5] = {};
-    if (n < 3 || n > 4) return false;
+    if (n < 3 || n > 7) return false;
+    wchar_t name[8] = {};
     for (size_t i = 0; i < n; ++i) name[i] = towupper(level[i]);
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* d : kDevices)
         if (wcscmp(name, d) == 0) return true;
-    if ((wcsncmp(name, L"COM", 3) == 0 || wcsncmp(name, L"LPT", 3) == 0) && n == 4 &&
-        name[3] >= L'1' && name[3] <= L'9')
-        return true;
-    return false;
+    return n == 4 && (wcsncmp(name, L"COM", 3) == 0 || wcsncmp(name, L"LPT", 3) == 0) &&
+           name[3] >= L'1' && name[3] <= L'9';
 }
 
 // Joins directory and file with exactly one backslash, '/' turned into '\'.

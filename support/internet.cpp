@@ -55,7 +55,8 @@ bool CInternet::Open(const wchar_t* address) {
     parts.dwUrlPathLength = 1;
     parts.dwExtraInfoLength = 1;
     if (!InternetCrackUrlW(address, 0, 0, &parts)) return false;
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
     if (!parts.lpszHostName || parts.dwHostNameLength == 0) return false;
     std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring object;

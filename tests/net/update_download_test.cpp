@@ -100,6 +100,11 @@ protected:
         return bytes;
     }
 
+    bool Apply(const std::vector<uint8_t>& manifest) {
+        return ApplyManifest(&progress, install.c_str(), manifest.data(),
+                             uint32_t(manifest.size()));
+    }
+
     // Names in a folder, to show that no temporary file was left behind.
     static std::vector<std::wstring> List(const std::wstring& dir) {
         std::vector<std::wstring> names;
@@ -129,7 +134,7 @@ TEST_F(DownloadTest, TwoEntriesReportInTheDescribedSequence) {
     std::vector<UpdateItem> items = {Item(0, L"sub\\a.bin", 100, Md5(a), Serve(L"a.bin", a)),
                                      Item(0, L"b.bin", 50, Md5(b), Serve(L"b.bin", b))};
     auto manifest = ManifestBytes(items);
-    EXPECT_TRUE(ApplyManifest(&progress, install.c_str(), manifest.data(), uint32_t(manifest.size())));
+    EXPECT_TRUE(Apply(manifest));
     const std::vector<ReportEntry> expected = {
         {150, 0, L"-"},   {150, 0, L"sub\\a.bin"}, {150, 100, L"-"}, {150, 100, L"-"},
         {150, 100, L"b.bin"}, {150, 150, L"-"},   {150, 150, L"-"}, {150, 150, L"-"}};
@@ -144,7 +149,8 @@ TEST_F(DownloadTest, TwoEntriesReportInTheDescribedSequence) {
 
 TEST_F(DownloadTest, ManifestFetchedFromServer) {
     auto a = Bytes("first file");
-    std::vector<UpdateItem> items = {Item(0, L"中文\\文件.txt", 10, Md5(a), Serve(L"a.txt", a))};
+    std::vector<UpdateItem> items = {
+        Item(0, L"中文\\文件.txt", 10, Md5(a), Serve(L"a.txt", a))};
     auto manifest = ManifestBytes(items);
     std::wstring address = Serve(L"update.xml", manifest);
     DownloadManifestAndFiles(address.c_str(), install.c_str(), &progress);
@@ -159,7 +165,7 @@ TEST_F(DownloadTest, ManifestThatCannotBeFetchedOrReadChangesNothing) {
     EXPECT_TRUE(reports.empty());
 
     auto junk = Bytes("<html>no manifest here</html>");
-    EXPECT_FALSE(ApplyManifest(&progress, install.c_str(), junk.data(), uint32_t(junk.size())));
+    EXPECT_FALSE(Apply(junk));
     EXPECT_EQ(progress.digest[0], 0);
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(List(install).empty());
@@ -170,7 +176,7 @@ TEST_F(DownloadTest, FailedEntryLeavesDigestEmptyButOthersAreInstalled) {
     std::vector<UpdateItem> items = {Item(0, L"missing.bin", 4, Md5(b), Unserved(L"gone.bin")),
                                      Item(0, L"a.bin", 4, Md5(a), Serve(L"a.bin", a))};
     auto manifest = ManifestBytes(items);
-    EXPECT_FALSE(ApplyManifest(&progress, install.c_str(), manifest.data(), uint32_t(manifest.size())));
+    EXPECT_FALSE(Apply(manifest));
     EXPECT_EQ(ReadAll(install + L"a.bin"), a);
     EXPECT_FALSE(FileExists(install + L"missing.bin"));
     // A partial installation must not claim to be the current release.
@@ -246,6 +252,7 @@ TEST_F(DownloadTest, EntriesThatLeaveTheDirectoryAreRefused) {
         L"...\\evil.txt",   L".. \\evil.txt",    outside,                 noDrive,
         L"Z:evil.txt",      L"\\\\?\\" + outside, L"evil.txt:stream",      L"nul",
         L"sub\\con.txt",    L"",                 L".",                    L"sub\\\\x",
+        L"Lpt1",            L"conout$",          L"sub\\",
     };
     for (const auto& file : files) {
         SCOPED_TRACE(testing_util::Narrow(file));

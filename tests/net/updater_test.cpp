@@ -46,8 +46,9 @@ protected:
         info.SetConfig(Url(app + L".xml").c_str());
     }
     void TearDown() override {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\") + kCompany + L"\\" + app).c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\") + kCompany).c_str());
+        std::wstring company = std::wstring(L"Software\\") + kCompany;
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (company + L"\\" + app).c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, company.c_str());
     }
     void RecordDigest(const std::wstring& md5) {
         std::wstring key = std::wstring(L"Software\\") + kCompany + L"\\" + app;
