@@ -43,9 +43,13 @@ bool CLayerUI::OnMouse(UINT message, int, int, UINT) {
     switch (message) {
         case kLayerMouseEnter:
             TransitionTo(kStateHover);
+        {
             hoverCursor_ = LoadCursorW(nullptr, CursorResource(GetCursorKind()));
-            savedCursor_ = SetCursor(hoverCursor_);
+            // A repeated enter must not save our own cursor as the one to restore.
+            HCURSOR previous = SetCursor(hoverCursor_);
+            if (previous != hoverCursor_) savedCursor_ = previous;
             break;
+        }
         case WM_MOUSEMOVE:
             if (hoverCursor_) SetCursor(hoverCursor_);
             break;

@@ -209,7 +209,15 @@ TEST_F(ControlsTest, CursorFollowsTheKind) {
     SetCursor(arrow);
     layer->OnMouse(WM_MOUSEMOVE, 0, 0, 0);
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+    layer->OnMouse(kLayerMouseEnter, 0, 0, 0);  // entered twice: still the arrow to restore
     layer->OnMouse(kLayerMouseLeave, 0, 0, 0);
+    EXPECT_EQ(GetCursor(), arrow);
+
+    auto text = Make<CEditUI>();
+    text->SetCursorKind(kCursorText);
+    text->OnMouse(kLayerMouseEnter, 0, 0, 0);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_IBEAM));
+    text->OnMouse(kLayerMouseLeave, 0, 0, 0);
     EXPECT_EQ(GetCursor(), arrow);
 }
 
