@@ -10,10 +10,16 @@
 
 #include "support/data.h"
 #include "support/handle.h"
+#include "support/locale.h"
 #include "support/packed.h"
+#include "support/shell.h"
 #include "support/text.h"
 
 CClientInfo g_clientInfo;
+
+// Every program that holds the configuration converts text in code page 936:
+// referencing the locale object makes the linker keep it.
+XLocale* const g_localeAnchor = &g_locale;
 
 namespace {
 
@@ -242,20 +248,13 @@ uint32_t CClientInfo::SaveToResource(const wchar_t* file, const wchar_t* type, u
 bool CClientInfo::GetMainPath(wchar_t* out) {
     if (!out) return false;
     const wchar_t* program = launch.empty() ? main.c_str() : launch.c_str();
-    _snwprintf(out, MAX_PATH, L"%s%s", path.c_str(), program);
-    out[MAX_PATH - 1] = 0;
-    return true;
+    // A cut path would name some other program: refuse instead.
+    return ComposePath(out, MAX_PATH, {path.c_str(), program});
 }
 
 bool CClientInfo::RunMain() {
     wchar_t target[MAX_PATH] = {};
     if (!GetMainPath(target)) return false;
     if (GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES) return false;
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOASYNC;
-    info.lpVerb = L"open";
-    info.lpFile = target;
-    info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
+    return RunProgram(target, nullptr, true, nullptr);
 }
