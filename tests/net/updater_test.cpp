@@ -140,6 +140,23 @@ TEST(Updater, CopyReplacesOlderOneAndStartsWithSilent) {
     EXPECT_FALSE(DeleteUpdaterCopyIn(dir.path().c_str())) << "nothing left to delete";
 }
 
+TEST(Updater, CopyThatCannotBeReplacedIsNotStarted) {
+    TempDir dir;
+    auto updater = ReadAll(testing_util::BinaryPath("bin/net_fake_updater.exe"));
+    ASSERT_FALSE(updater.empty());
+    ASSERT_TRUE(WriteAll(dir / L"update.exe", updater));
+    // An older copy that could still run but cannot be overwritten, as while
+    // it is running.
+    ASSERT_TRUE(WriteAll(dir / L"_ud_.exe", updater));
+    HANDLE lock = CreateFileW((dir / L"_ud_.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(RunUpdaterIn(dir.path().c_str()));
+    Sleep(2000);  // long enough for a wrongly started copy to leave its trace
+    EXPECT_FALSE(FileExists(dir / L"ran.txt"));
+    CloseHandle(lock);
+}
+
 TEST(Updater, MissingUpdaterStartsNothing) {
     TempDir dir;
     ASSERT_TRUE(WriteAll(dir / L"_ud_.exe", "an older updater", 16));
