@@ -6,6 +6,11 @@
 #include "tests/window/window_fixtures.h"
 #include "window/app.h"
 
+#include <imm.h>
+
+#include <string>
+#include <vector>
+
 namespace {
 
 DWORD StyleOf(HWND window) { return DWORD(GetWindowLongW(window, GWL_STYLE)); }
@@ -371,4 +376,83 @@ TEST(WindowLayersLoaded, ContentLoadingThatNeverStartsKeepsPainting) {
     host->OnLayersLoaded(0);
     EXPECT_TRUE(host->IsVisible()) << "shown once its layers are loaded";
     host->Show(SW_HIDE);
+}
+
+// ---------------------------------------------------------------- messages
+
+namespace {
+std::vector<std::string> g_calls;
+bool g_allowClose = true;
+bool RecordClick(IWindow*, int id) {
+    g_calls.push_back("click " + std::to_string(id));
+    return true;
+}
+bool RecordAccelerator(IWindow*, int id) {
+    g_calls.push_back("accelerator " + std::to_string(id));
+    return true;
+}
+bool RecordOther(IWindow*, int id, int code) {
+    g_calls.push_back("other " + std::to_string(id) + " " + std::to_string(code));
+    return false;
+}
+bool AskClose(IWindow*) { return g_allowClose; }
+}  // namespace
+
+TEST(WindowMessages, CommandsByNotificationCode) {
+    auto host = MakeHost();
+    WindowHandler handler = {};
+    handler.onClickCommand = &RecordClick;
+    handler.onAcceleratorCommand = &RecordAccelerator;
+    handler.onOtherCommand = &RecordOther;
+    g_calls.clear();
+    EXPECT_EQ(SendMessageW(host->GetHandle(), WM_COMMAND, MAKEWPARAM(4100, 0), 0), 0);
+    host->SetHandler(&handler);
+    SendMessageW(host->GetHandle(), WM_COMMAND, MAKEWPARAM(4100, 0), 0);
+    SendMessageW(host->GetHandle(), WM_COMMAND, MAKEWPARAM(7, 1), 0);
+    SendMessageW(host->GetHandle(), WM_COMMAND, MAKEWPARAM(9, 0x300), 0);
+    const std::vector<std::string> expected = {"click 4100", "accelerator 7", "other 9 768"};
+    EXPECT_EQ(g_calls, expected) << "without a handler nothing is called";
+}
+
+TEST(WindowMessages, CloseQueryCanKeepTheWindow) {
+    auto host = MakeHost();
+    WindowHandler handler = {};
+    handler.onCloseQuery = &AskClose;
+    host->SetHandler(&handler);
+    g_allowClose = false;
+    SendMessageW(host->GetHandle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(host->GetHandle()));
+    g_allowClose = true;
+    HWND handle = host->GetHandle();
+    SendMessageW(handle, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(handle));
+    EXPECT_EQ(host->GetHandle(), nullptr);
+}
+
+TEST(WindowMessages, ToolWindowsDoNotActivateOnClick) {
+    CWindow tool;
+    ASSERT_TRUE(tool.Create(WS_POPUP, WS_EX_TOOLWINDOW, nullptr, TestInstance()));
+    EXPECT_EQ(SendMessageW(tool.GetHandle(), WM_MOUSEACTIVATE, 0, MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_NOACTIVATE);
+    CWindow plain;
+    ASSERT_TRUE(plain.Create(WS_POPUP, 0, nullptr, TestInstance()));
+    EXPECT_NE(SendMessageW(plain.GetHandle(), WM_MOUSEACTIVATE, 0, MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
+              MA_NOACTIVATE);
+}
+
+TEST(WindowMessages, InputMethodSwitch) {
+    auto host = MakeHost();
+    HWND h = host->GetHandle();
+    HIMC context = ImmGetContext(h);
+    if (!context) GTEST_SKIP() << "no input context on this system";
+    ImmReleaseContext(h, context);
+    host->EnableIme(false);
+    HIMC off = ImmGetContext(h);
+    EXPECT_EQ(off, nullptr) << "detached";
+    if (off) ImmReleaseContext(h, off);
+    host->EnableIme(false);  // twice: the saved context is kept, not lost
+    host->EnableIme(true);
+    HIMC back = ImmGetContext(h);
+    EXPECT_EQ(back, context);
+    if (back) ImmReleaseContext(h, back);
 }

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Shows a window of layers under Wine, takes a screenshot of the X display
 # and checks that the window's place on the screen shows the renderer's
-# picture (composited over the black desktop).
+# picture. Wine on a bare X server (no compositor) shows a per-pixel-alpha
+# window's premultiplied colours as they are (as if over black) and lets the
+# windows behind show only where the picture is fully transparent; the
+# expected picture that window_show writes follows that rule.
 #   screenshot_check.sh window_show.exe WINEPREFIX OUTPUT_DIR
 set -euo pipefail
 exe=$1 prefix=$2 out=$3

@@ -32,6 +32,8 @@ private:
     CImage colour_;
 };
 
+constexpr RECT kBackdrop = {60, 260, 460, 460};  // screen coordinates
+
 std::wstring g_folder;
 DWORD g_firstPaint = 0;
 bool g_written = false;
@@ -39,24 +41,32 @@ DWORD g_start = 0;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The picture as the screen must show it: premultiplied colours are what a
-// per-pixel-alpha window looks like over a black desktop.
+// The picture as the screen must show it. Without a compositor (Wine on a
+// bare X server) a per-pixel-alpha window shows its premultiplied colours as
+// they are, i.e. over black, and lets through only where it is fully
+// transparent: there the white backdrop or the black desktop shows.
 bool WritePicture(IWindow* window) {
     IRender* render = window->GetRender();
     auto* bits = static_cast<const uint32_t*>(render ? render->GetBits() : nullptr);
     if (!bits) return false;
+    RECT outer;
+    window->GetOuterRect(&outer);
     const int w = render->GetWidth(), h = render->GetHeight();
     FILE* out = _wfopen((g_folder + L"\\expected.ppm").c_str(), L"wb");
     if (!out) return false;
     fprintf(out, "P6\n%d %d\n255\n", w, h);
-    for (int i = 0; i < w * h; ++i) {
-        const uint32_t p = bits[i];
-        const unsigned char rgb[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
-        fwrite(rgb, 1, 3, out);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            uint32_t p = bits[y * w + x];
+            if ((p >> 24) == 0) {
+                POINT screen = {outer.left + x, outer.top + y};
+                p = PtInRect(&kBackdrop, screen) ? 0xFFFFFFFF : 0xFF000000;
+            }
+            const unsigned char rgb[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
+            fwrite(rgb, 1, 3, out);
+        }
     }
     fclose(out);
-    RECT outer;
-    window->GetOuterRect(&outer);
     out = _wfopen((g_folder + L"\\rect.txt").c_str(), L"w");
     if (!out) return false;
     fprintf(out, "%ld %ld %ld %ld\n", outer.left, outer.top, outer.right - outer.left,
@@ -90,6 +100,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     g_start = GetTickCount();
 
     AppInit(instance);
+    // A white window behind the lower part: where the layered window is fully
+    // transparent, the screen must show it.
+    WNDCLASSW backdropClass = {};
+    backdropClass.lpfnWndProc = DefWindowProcW;
+    backdropClass.hInstance = instance;
+    backdropClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    backdropClass.lpszClassName = L"backdrop";
+    RegisterClassW(&backdropClass);
+    CreateWindowExW(0, L"backdrop", L"", WS_POPUP | WS_VISIBLE, kBackdrop.left, kBackdrop.top,
+                    kBackdrop.right - kBackdrop.left, kBackdrop.bottom - kBackdrop.top, nullptr,
+                    nullptr, instance, nullptr);
     auto* window = new CDirectUI;  // lives until the process ends, like every window
     if (!window->Create(WS_POPUP, 0, nullptr, instance) || g_windowMap.Add(-1, window) == -1)
         return 3;
@@ -101,11 +122,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         RECT rect;  // in the 300 x 200 content
         uint32_t argb;
     } layers[] = {
-        {{0, 0, 300, 200}, 0xFF204060},     // background
+        {{0, 0, 300, 120}, 0xFF204060},     // background of the upper part only
         {{20, 20, 120, 90}, 0xFFE03010},    // opaque red
-        {{140, 20, 280, 90}, 0x80008000},   // green at half alpha (premultiplied)
-        {{20, 110, 280, 180}, 0xFFF0F0F0},  // near white
-        {{60, 130, 100, 160}, 0x00000000},  // a hole: the background shows
+        {{140, 20, 280, 170}, 0x80008000},  // green at half alpha, partly over nothing
+        {{20, 130, 120, 180}, 0xFFF0F0F0},  // near white
     };
     for (const auto& l : layers) {
         int index = window->AppendLayer(new ColourLayer(l.argb));
