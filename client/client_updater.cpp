@@ -2,7 +2,6 @@
 #include "client/client_updater.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -10,8 +9,8 @@
 #include "client/client_info.h"
 #include "client/update_download.h"
 #include "support/digest.h"
-#include "support/handle.h"
 #include "support/internet.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -21,15 +20,6 @@ bool ComposeFile(wchar_t (&out)[MAX_PATH], const wchar_t* directory, const wchar
     if (!directory || !directory[0]) return false;
     int n = swprintf(out, MAX_PATH, L"%ls%ls", directory, name);
     return n > 0 && n < MAX_PATH;
-}
-
-bool RunningProgramDirectory(wchar_t (&out)[MAX_PATH]) {
-    DWORD n = GetModuleFileNameW(nullptr, out, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-    wchar_t* last = wcsrchr(out, L'\\');
-    if (!last) return false;
-    last[1] = 0;
-    return true;
 }
 
 // The product key's string value; false when missing, not a string or too
@@ -44,20 +34,6 @@ bool ReadProductString(const wchar_t* company, const wchar_t* app, const wchar_t
     // RRF_RT_REG_SZ also terminates a value stored without its NUL.
     return RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, out, &bytes) ==
            ERROR_SUCCESS;
-}
-
-bool StartSilently(const wchar_t* file) {
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_DOENVSUBST |
-                 SEE_MASK_NO_CONSOLE | SEE_MASK_FLAG_LOG_USAGE;
-    info.lpVerb = L"open";
-    info.lpFile = file;
-    info.lpParameters = L"silent";
-    info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info)) return false;
-    UniqueKernelHandle process(info.hProcess);  // nobody waits for the updater
-    return true;
 }
 
 }  // namespace
@@ -78,7 +54,7 @@ bool RunUpdaterIn(const wchar_t* directory) {
     // A copy still running (or otherwise locked) cannot be replaced; starting
     // the old one instead would run an updater of another release.
     if (!CopyFileW(source, copy, FALSE)) return false;
-    return StartSilently(copy);
+    return RunProgram(copy, L"silent", true, nullptr);
 }
 
 bool DownloadManifestDigestFrom(const wchar_t* address, wchar_t* out) {
@@ -103,7 +79,7 @@ bool IsUpdateAvailableFor(const wchar_t* address, const wchar_t* company, const 
 
 bool CClientInfo::DeleteUpdaterCopy() {
     wchar_t directory[MAX_PATH];
-    return RunningProgramDirectory(directory) && DeleteUpdaterCopyIn(directory);
+    return GetModuleDirectory(directory, nullptr) && DeleteUpdaterCopyIn(directory);
 }
 
 bool CClientInfo::DownloadManifestDigest(wchar_t* out) {
@@ -116,5 +92,5 @@ bool CClientInfo::IsUpdateAvailable() {
 
 bool CClientInfo::RunUpdater() {
     wchar_t directory[MAX_PATH];
-    return RunningProgramDirectory(directory) && RunUpdaterIn(directory);
+    return GetModuleDirectory(directory, nullptr) && RunUpdaterIn(directory);
 }

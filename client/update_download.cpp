@@ -13,6 +13,7 @@
 #include "support/digest.h"
 #include "support/handle.h"
 #include "support/internet.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -114,15 +115,7 @@ bool CreateParentOf(const wchar_t* path) {
     wchar_t* last = wcsrchr(folder, L'\\');
     if (!last || last == folder) return true;
     *last = 0;
-    for (wchar_t* c = folder + 1; *c; ++c) {
-        if (*c != L'\\' || c[-1] == L':' || c[-1] == L'\\') continue;
-        *c = 0;
-        CreateDirectoryW(folder, nullptr);  // existing levels answer false; fine
-        *c = L'\\';
-    }
-    CreateDirectoryW(folder, nullptr);
-    DWORD attrs = GetFileAttributesW(folder);
-    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+    return CreateDirectoryTree(folder, L'\\');
 }
 
 // Writes beside the target and renames over it only when the bytes are all
