@@ -1,6 +1,63 @@
-// Registry integration of the configuration record.
-#include "client/client_info.h"
+// Registry integration of the configuration record: product key values,
+// the uninstall entry and the shortcuts.
+#include <windows.h>
 
-// Not built yet: the registry integration arrives with the shell helpers.
-bool CClientInfo::WriteRegistry() { return false; }
-bool CClientInfo::DeleteRegistry() { return false; }
+#include "client/client_info.h"
+#include "client/registry.h"
+#include "support/shell.h"
+
+namespace {
+const wchar_t kUninstallPrefix[] = L"\u5378\u8f7d";  // "卸载"
+}  // namespace
+
+// Every step runs whatever the earlier ones gave: a registry without write
+// access still leaves the files installed, just unregistered.
+bool CClientInfo::WriteRegistry() {
+    const wchar_t* co = company.c_str();
+    const wchar_t* ap = app.c_str();
+    WriteProductValue(co, ap, L"version", version.c_str(), -1);
+    WriteProductValue(co, ap, L"path", path.c_str(), -1);
+    WriteProductValue(co, ap, L"md5", md5.c_str(), -1);
+
+    wchar_t icon[1024];
+    wchar_t uninstall[1024];
+    WriteUninstallValue(co, ap, L"DisplayName", name.c_str(), -1);
+    WriteUninstallValue(co, ap, L"DisplayVersion", version.c_str(), -1);
+    WriteUninstallValue(co, ap, L"Publisher", publisher.c_str(), -1);
+    if (ComposePath(icon, 1024, {path.c_str(), main.c_str()}))
+        WriteUninstallValue(co, ap, L"DisplayIcon", icon, -1);
+    if (ComposePath(uninstall, 1024, {path.c_str(), uninstaller.c_str()}))
+        WriteUninstallValue(co, ap, L"UninstallString", uninstall, -1);
+
+    wchar_t mainPath[MAX_PATH];
+    if (!GetMainPath(mainPath)) return true;
+    WriteProductValue(co, ap, L"main", mainPath, -1);
+
+    const wchar_t* display = name.c_str();
+    CreateDesktopShortcut(mainPath, display, 0);
+    CreateStartMenuShortcut(mainPath, display, L'1');
+    CreateQuickLaunchShortcut(mainPath, display, 0);
+
+    wchar_t group[MAX_PATH];
+    if (!CreateProgramsFolder(display, group)) return true;
+    CreateShortcutIn(mainPath, group, display, 0);
+    wchar_t uninstallName[MAX_PATH];
+    wchar_t uninstallTarget[MAX_PATH];
+    if (ComposePath(uninstallName, MAX_PATH, {kUninstallPrefix, display}) &&
+        ComposePath(uninstallTarget, MAX_PATH, {path.c_str(), uninstaller.c_str()}))
+        CreateShortcutIn(uninstallTarget, group, uninstallName, 0);
+    return true;
+}
+
+bool CClientInfo::DeleteRegistry() {
+    const wchar_t* co = company.c_str();
+    const wchar_t* ap = app.c_str();
+    DeleteProductKey(co, ap);
+    DeleteUninstallKey(co, ap);
+    const wchar_t* display = name.c_str();
+    DeleteDesktopShortcut(display);
+    DeleteStartMenuShortcut(display);
+    DeleteQuickLaunchShortcut(display);
+    RemoveProgramsFolder(display);
+    return true;
+}
