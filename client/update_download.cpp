@@ -121,7 +121,7 @@ bool CreateParentOf(const wchar_t* path) {
 // Writes beside the target and renames over it only when the bytes are all
 // on disk: a cut connection or a killed installer never leaves a truncated
 // file where a good one stood.
-bool ReplaceFile(const wchar_t* path, const uint8_t* bytes, uint32_t count) {
+bool InstallBytes(const wchar_t* path, const uint8_t* bytes, uint32_t count) {
     wchar_t folder[kLocalPathCapacity];
     wcsncpy(folder, path, kLocalPathCapacity - 1);
     folder[kLocalPathCapacity - 1] = 0;
@@ -162,7 +162,7 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
     if (item->size > 0) net.SetSizeLimit(uint32_t(item->size));
     if (!net.Download(address)) return false;
     if (!BodyMatches(net.buffer, net.received, item)) return false;
-    return ReplaceFile(path, net.buffer, net.received);
+    return InstallBytes(path, net.buffer, net.received);
 }
 
 }  // namespace
