@@ -1,0 +1,90 @@
+#include "client/app_file.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <new>
+
+#include "support/data.h"
+#include "support/handle.h"
+#include "support/shell.h"
+
+CAppFile::~CAppFile() { Clear(); }
+
+int CAppFile::AddEntry(const wchar_t* relativePath) {
+    if (!relativePath || !relativePath[0]) return -1;
+    if (count >= kAppFileMaxEntries) return -1;
+    auto* entry = new (std::nothrow) FixedString<511>(relativePath);
+    if (!entry) return -1;
+    entries[count] = entry;
+    ++count;
+    entries[count] = nullptr;
+    return static_cast<int>(count - 1);
+}
+
+void CAppFile::Clear() {
+    for (uint32_t i = 0; i < count; ++i) {
+        delete entries[i];
+        entries[i] = nullptr;
+    }
+    count = 0;
+    entries[0] = nullptr;
+}
+
+namespace {
+
+bool WriteWhole(const wchar_t* path, const uint8_t* bytes, uint32_t size) {
+    UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    uint32_t done = 0;
+    while (done < size) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes + done, size - done, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return FlushFileBuffers(file.get()) != FALSE;
+}
+
+}  // namespace
+
+// Every entry is written: the record is bounded by its entry count (at most
+// 10,000 x 512 characters), and a record that drops names would make the
+// uninstaller leave those files behind.
+bool SaveUninstallRecord(const CAppFile& record, const wchar_t* path) {
+    if (!path || !path[0]) return false;
+    wchar_t temporary[MAX_PATH];
+    if (!ComposePath(temporary, MAX_PATH, {path, L".tmp"})) return false;
+
+    size_t characters = 0;
+    for (uint32_t i = 0; i < record.count && i < kAppFileMaxEntries; ++i)
+        if (record.entries[i]) characters += record.entries[i]->length() + 1;
+
+    XData buffer;
+    if (!buffer.Resize(static_cast<uint32_t>(2 + characters * sizeof(wchar_t)), true)) return false;
+    uint8_t* out = buffer.data;
+    out[0] = 0xFF;
+    out[1] = 0xFE;
+    size_t at = 2;
+    for (uint32_t i = 0; i < record.count && i < kAppFileMaxEntries; ++i) {
+        const FixedString<511>* entry = record.entries[i];
+        if (!entry) continue;
+        for (size_t c = 0; c <= entry->length(); ++c) {
+            wchar_t ch = c < entry->length() ? entry->c_str()[c] : L'|';
+            out[at++] = static_cast<uint8_t>(ch & 0xFF);
+            out[at++] = static_cast<uint8_t>(ch >> 8);
+        }
+    }
+    buffer.SetSize(static_cast<uint32_t>(at));
+
+    if (!WriteWhole(temporary, buffer.data, buffer.size)) {
+        DeleteFileW(temporary);
+        return false;
+    }
+    if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary);
+        return false;
+    }
+    return true;
+}
