@@ -456,3 +456,35 @@ TEST(WindowMessages, InputMethodSwitch) {
     EXPECT_EQ(back, context);
     if (back) ImmReleaseContext(h, back);
 }
+
+namespace {
+std::vector<std::wstring> g_layerEvents;
+void OnLayerText(IWindow*, ILayer* layer, const wchar_t* text) {
+    g_layerEvents.push_back(L"text " + std::wstring(layer->GetText()) + L" " + text);
+}
+void OnLayerCaption(IWindow* window, ILayer*, const wchar_t* text) {
+    g_layerEvents.push_back(L"caption " + std::wstring(text) + L" " + window->GetSubtitle());
+}
+void OnLoaded(IWindow*, uintptr_t value) { g_layerEvents.push_back(L"loaded " + std::to_wstring(value)); }
+}  // namespace
+
+TEST(WindowLayerHandler, TextCaptionAndLoadedReachTheirEntries) {
+    auto host = MakeHost();
+    ProbeLayer* probe = AddProbe(*host, nullptr, "p", {0, 0, 10, 10});
+    LayerEventHandler handler = {};
+    handler.onTextChanged = &OnLayerText;
+    handler.onCaptionChanged = &OnLayerCaption;
+    handler.onLayersLoaded = &OnLoaded;
+    host->SetLayerHandler(&handler);
+    g_layerEvents.clear();
+    host->ChangeLayerText(probe, L"一");
+    host->ChangeLayerCaption(probe, L"二");
+    host->OnLayersLoaded(42);
+    host->Show(SW_HIDE);
+    const std::vector<std::wstring> expected = {L"text 一 一", L"caption 二 二", L"loaded 42"};
+    EXPECT_EQ(g_layerEvents, expected);
+    EXPECT_STREQ(probe->GetCaption(), L"二");
+    wchar_t caption[64] = {};
+    host->GetText(caption, 64);
+    EXPECT_STREQ(caption, L"二") << "the caption becomes the subtitle";
+}
