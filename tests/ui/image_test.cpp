@@ -264,8 +264,27 @@ TEST(ImageTest, FileLoadersAndReload) {
     ExpectEmpty(image);
     EXPECT_FALSE(image.LoadFromFile((dir / L"missing.png").c_str()));
     ExpectEmpty(image);
-    // A resource that does not exist.
-    EXPECT_FALSE(image.LoadPngResource(GetModuleHandleW(nullptr), 4321));
+}
+
+TEST(ImageTest, ResourceLoaders) {
+    // tests/ui/resources.rc: 7 a PNG and 8 a JPEG of type "PNG", 9 a PNG of type "SKIN".
+    HMODULE self = GetModuleHandleW(nullptr);
+    CImage image;
+    ASSERT_TRUE(image.LoadPngResource(self, 7));  // the type is looked up as "png"
+    EXPECT_EQ(image.GetWidth(), 2);
+    EXPECT_EQ(PixelAt(image, 0, 0), Bgra(25, 50, 100, 128));
+    ASSERT_TRUE(image.LoadJpegResource(self, 8));
+    EXPECT_EQ(image.GetWidth(), 8);
+    EXPECT_NEAR(int(PixelAt(image, 3, 3) & 0xFF), 255, 3);
+    EXPECT_FALSE(image.LoadJpegResource(self, 7));  // a PNG is no JPEG
+    ExpectEmpty(image);
+    EXPECT_TRUE(image.LoadFromResource(self, 8, L"PNG"));
+    EXPECT_TRUE(image.LoadFromResource(self, 9, L"SKIN"));
+    EXPECT_EQ(image.GetHeight(), 2);
+    EXPECT_FALSE(image.LoadFromResource(self, 9, L"PNG"));
+    ExpectEmpty(image);
+    EXPECT_FALSE(image.LoadPngResource(self, 4321));
+    EXPECT_FALSE(image.LoadFromResource(self, 7, nullptr));
     ExpectEmpty(image);
 }
 
