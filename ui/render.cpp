@@ -121,7 +121,8 @@ bool CRenderGDI::Attach(HWND window) {
 void CRenderGDI::Release() { delete this; }
 
 void CRenderGDI::Present(HDC dc) {
-    if (!dc_ || !bits_) return;
+    // Without a window a null target would mean the whole screen.
+    if (!dc_ || !bits_ || (!dc && !window_)) return;
     HDC target = dc ? dc : ::GetDC(window_);
     if (!target) return;
     BitBlt(target, 0, 0, width_, height_, dc_.get(), 0, 0, SRCCOPY);
