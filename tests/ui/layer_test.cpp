@@ -1,11 +1,16 @@
 // The anchor rule, window-placement helpers, and the base layer: layout,
 // hit testing, held keys, defaults and the factory.
+#include <windows.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "support/dialogs.h"
+#include "tests/common/test_util.h"
 #include "ui/controls.h"
 #include "ui/layer.h"
 
@@ -294,21 +299,58 @@ BOOL CALLBACK FindOwnDialog(HWND w, LPARAM out) {
     return TRUE;
 }
 
-// Closes the first dialog box of this process that appears.
-DWORD WINAPI CancelDialog(void*) {
+HWND WaitForDialog() {
     for (int i = 0; i < 300; ++i) {
         Sleep(50);
         HWND found = nullptr;
         EnumWindows(FindOwnDialog, LPARAM(&found));
-        if (found) {
-            PostMessageW(found, WM_COMMAND, IDCANCEL, 0);
-            return 1;
-        }
+        if (found) return found;
     }
-    return 0;
+    return nullptr;
+}
+
+// Closes the first dialog box of this process that appears.
+DWORD WINAPI CancelDialog(void*) {
+    HWND dialog = WaitForDialog();
+    if (!dialog) return 0;
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 1;
+}
+
+// Types the file name text into the open-file dialog and confirms it.
+DWORD WINAPI ChooseFiles(void* text) {
+    HWND dialog = WaitForDialog();
+    if (!dialog) return 0;
+    Sleep(200);  // let the dialog finish filling its controls
+    SetDlgItemTextW(dialog, cmb13, static_cast<const wchar_t*>(text));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return 1;
 }
 
 }  // namespace
+
+TEST(DialogsTest, OpenFileDialogAnswersTheChosenFile) {
+    testing_util::TempDir dir;
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"a.png", "x", 1));
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"b.png", "y", 1));
+    struct Case {
+        std::wstring typed;
+        bool multiple;
+        std::wstring want;
+    } cases[] = {{dir / L"a.png", false, dir / L"a.png"},
+                 // Several files: only the directory, which comes without a backslash.
+                 {L"\"" + (dir / L"a.png") + L"\" \"" + (dir / L"b.png") + L"\"", true,
+                  dir.path().substr(0, dir.path().size() - 1)}};
+    for (auto& c : cases) {
+        wchar_t path[2048] = L"unchanged";
+        HANDLE thread = CreateThread(nullptr, 0, ChooseFiles, const_cast<wchar_t*>(c.typed.c_str()), 0, nullptr);
+        const bool ok = OpenFileDialog(path, nullptr, L"png", c.multiple);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        EXPECT_TRUE(ok) << testing_util::Narrow(c.typed);
+        EXPECT_EQ(std::wstring(path), c.want);
+    }
+}
 
 TEST(DialogsTest, CancelledDialogsLeaveThePath) {
     wchar_t path[2048] = L"C:\\keep\\";
