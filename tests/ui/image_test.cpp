@@ -129,14 +129,16 @@ TEST(ImageTest, JpegDecodesOpaqueBgra) {
     struct Case {
         const char* name;
         int components;
+        bool progressive;
         Rgba color;
         uint32_t want;
     };
-    const Case cases[] = {{"rgb", 3, {200, 40, 90, 255}, Bgra(90, 40, 200, 255)},
-                          {"grey", 1, {120, 0, 0, 255}, Bgra(120, 120, 120, 255)}};
+    const Case cases[] = {{"rgb", 3, false, {200, 40, 90, 255}, Bgra(90, 40, 200, 255)},
+                          {"rgb progressive", 3, true, {200, 40, 90, 255}, Bgra(90, 40, 200, 255)},
+                          {"grey", 1, false, {120, 0, 0, 255}, Bgra(120, 120, 120, 255)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto jpeg = EncodeJpeg(16, 16, Solid(16, 16, c.color), c.components, 100);
+        auto jpeg = EncodeJpeg(16, 16, Solid(16, 16, c.color), c.components, 100, c.progressive);
         CImage image;
         ASSERT_TRUE(image.LoadFromMemory(jpeg.data(), uint32_t(jpeg.size())));
         EXPECT_EQ(image.GetWidth(), 16);

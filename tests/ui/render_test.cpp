@@ -163,6 +163,29 @@ TEST_F(RenderTest, NineGridWithSideMarginsOnly) {
     }
 }
 
+// Too small for its margins, the destination shows the cells drawn later on
+// top: columns left to right, and within a column top to bottom.
+TEST_F(RenderTest, NineGridCellOrderDecidesOverlaps) {
+    CImage image;
+    std::vector<uint32_t> px(60 * 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 60; ++x)
+            px[y * 60 + x] = 0xFF000000u | uint32_t((x < 20 ? 0 : x < 40 ? 1 : 2) * 3 + (y < 10 ? 0 : y < 20 ? 1 : 2) + 1) * 0x10u;
+    ASSERT_TRUE(image.Create(60, 30, 32, px.data()));
+    for (int blended = 0; blended < 2; ++blended) {
+        Fill(0);
+        // 30 x 15: the right column (x 10..30) overlaps the left (0..20), the
+        // bottom row (y 5..15) the top (0..10); middle column and row vanish.
+        render.DrawNineGrid(RECT{0, 0, 30, 15}, image.GetBitmap(), 0, 0, 60, 30, 20, 10, 20, 10,
+                            255, blended != 0, true);
+        EXPECT_EQ(At(5, 2), 0xFF000010u) << blended;   // top-left alone
+        EXPECT_EQ(At(15, 2), 0xFF000070u) << blended;  // top-right over top-left
+        EXPECT_EQ(At(5, 7), 0xFF000030u) << blended;   // bottom-left over top-left
+        EXPECT_EQ(At(15, 7), 0xFF000090u) << blended;  // bottom-right over all
+        EXPECT_EQ(At(30, 7), 0u) << blended;
+    }
+}
+
 TEST_F(RenderTest, DrawStringLeavesNoTransparentPixelInItsRectangle) {
     Fill(0);
     render.SelectTextColor(0x000000FF);

@@ -88,7 +88,7 @@ std::vector<uint8_t> EncodePng(int width, int height, const std::vector<Rgba>& p
 }
 
 std::vector<uint8_t> EncodeJpeg(int width, int height, const std::vector<Rgba>& pixels,
-                                int components, int quality) {
+                                int components, int quality, bool progressive) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -102,6 +102,7 @@ std::vector<uint8_t> EncodeJpeg(int width, int height, const std::vector<Rgba>& 
     cinfo.in_color_space = components == 3 ? JCS_RGB : components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
+    if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<uint8_t> row(size_t(width) * components);
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -28,7 +28,7 @@ std::vector<uint8_t> EncodePng(int width, int height, const std::vector<Rgba>& p
                                const PngOptions& options = {});
 // components 3 (RGB), 1 (grey) or 4 (CMYK, from r, g, b, a as C, M, Y, K).
 std::vector<uint8_t> EncodeJpeg(int width, int height, const std::vector<Rgba>& pixels,
-                                int components = 3, int quality = 95);
+                                int components = 3, int quality = 95, bool progressive = false);
 
 std::vector<Rgba> Solid(int width, int height, Rgba color);
 // A frame strip: frame i of height frameHeight is filled with colors[i].
