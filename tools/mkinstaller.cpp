@@ -425,32 +425,54 @@ BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR
     return TRUE;
 }
 
-// Drops every language of a resource, so the stub's own copy (if any)
-// cannot shadow the one written next.
-bool RemoveResource(const std::wstring& exe, const wchar_t* type, ToolError* error) {
+std::vector<WORD> ResourceLanguages(const std::wstring& exe, const wchar_t* type) {
     std::vector<WORD> languages;
-    {
-        UniqueModule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-        if (!module) {
-            *error = {exe, L"is not a Windows executable: " + LastErrorText(GetLastError())};
-            return false;
-        }
+    UniqueModule module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (module)
         EnumResourceLanguagesW(module.get(), type, MAKEINTRESOURCEW(1), CollectLanguage,
                                reinterpret_cast<LONG_PTR>(&languages));
-    }
-    if (languages.empty()) return true;
+    return languages;
+}
+
+constexpr WORD kResourceLanguage = 2052;
+
+// An empty container: reads as "no payload", so the installer looks for the
+// archive beside it.
+const uint8_t kNoPayload[kPackedHeaderSize] = {0xFF, 0xFD, 0xFD, 0xFF};
+
+bool UpdateLanguages(const std::wstring& exe, const wchar_t* type, const std::vector<WORD>& languages,
+                     const void* data, DWORD size, ToolError* error) {
     UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
     if (!update) {
         *error = {exe, L"cannot be updated: " + LastErrorText(GetLastError())};
         return false;
     }
     for (WORD language : languages)
-        UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(1), language, nullptr, 0);
+        UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(1), language, const_cast<void*>(data), size);
     if (!EndUpdateResourceW(update.release(), FALSE)) {
         *error = {exe, L"cannot be updated: " + LastErrorText(GetLastError())};
         return false;
     }
     return true;
+}
+
+// Removes the stub's own copies of a resource in every language but keep,
+// so that an installer made from an earlier installer keeps nothing of its
+// configuration or payload. Wine ignores deletions; there the copies are
+// overwritten with standIn instead.
+bool DropResource(const std::wstring& exe, const wchar_t* type, int keep, const void* standIn,
+                  DWORD standInSize, ToolError* error) {
+    auto others = [&] {
+        std::vector<WORD> languages = ResourceLanguages(exe, type);
+        languages.erase(std::remove(languages.begin(), languages.end(), keep), languages.end());
+        return languages;
+    };
+    std::vector<WORD> languages = others();
+    if (languages.empty()) return true;
+    if (!UpdateLanguages(exe, type, languages, nullptr, 0, error)) return false;
+    languages = others();
+    if (languages.empty()) return true;
+    return UpdateLanguages(exe, type, languages, standIn, standInSize, error);
 }
 
 bool WritePayloadResource(const std::wstring& exe, const std::wstring& payload, ToolError* error) {
@@ -468,7 +490,7 @@ bool WritePayloadResource(const std::wstring& exe, const std::wstring& payload, 
     plain.Free();
     UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
     if (!n || !update ||
-        !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), 2052, packed.data, n) ||
+        !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), kResourceLanguage, packed.data, n) ||
         !EndUpdateResourceW(update.release(), FALSE)) {
         *error = {exe, L"cannot take the payload resource: " + LastErrorText(GetLastError())};
         return false;
@@ -604,18 +626,27 @@ int BuildInstaller(const Options& o) {
     if (!CopyFileW(o.stub.c_str(), exePath.c_str(), FALSE))
         return Fail({exePath, L"cannot be written: " + LastErrorText(GetLastError())});
     SetFileAttributesW(exePath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveResource(exePath, L"APP", &error) || !RemoveResource(exePath, L"TAIL", &error))
-        return Fail(error);
+    if (!ResourceLanguages(exePath, L"APP").empty() || !ResourceLanguages(exePath, L"TAIL").empty())
+        Warn(o.stub + L" carries a configuration or payload already; both are replaced");
     if (config.SaveToResource(exePath.c_str(), L"APP", 1, true) == 0)
         return Fail({exePath, L"cannot take the configuration resource: " + LastErrorText(GetLastError())});
+    XData packedConfig;
+    if (!packedConfig.Resize(kClientInfoBufferSize, true)) return Fail({o.config, L"does not fit in memory"});
+    uint32_t configSize = config.SaveToData(packedConfig.data, packedConfig.capacity, true);
+    if (!DropResource(exePath, L"APP", kResourceLanguage, packedConfig.data, configSize, &error))
+        return Fail(error);
 
     wchar_t zipBeside[1024] = {};
     bool hasZipName = PayloadZipPath(o.out.c_str(), zipBeside, 1024);
     if (o.zipBeside) {
         if (!hasZipName) return Fail({o.out, L"has no extension to replace by .zip"});
-        if (!Replace(payloadPath, zipBeside, &error) || !Replace(exePath, o.out, &error)) return Fail(error);
+        if (!DropResource(exePath, L"TAIL", -1, kNoPayload, sizeof(kNoPayload), &error) ||
+            !Replace(payloadPath, zipBeside, &error) || !Replace(exePath, o.out, &error))
+            return Fail(error);
     } else {
-        if (!WritePayloadResource(exePath, payloadPath, &error) || !Replace(exePath, o.out, &error))
+        if (!WritePayloadResource(exePath, payloadPath, &error) ||
+            !DropResource(exePath, L"TAIL", kResourceLanguage, kNoPayload, sizeof(kNoPayload), &error) ||
+            !Replace(exePath, o.out, &error))
             return Fail(error);
         if (hasZipName && IsFile(zipBeside))
             Warn(std::wstring(zipBeside) + L" is ignored: the installer carries its payload");

@@ -1,0 +1,469 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "client/client_info.h"
+#include "client/update_info.h"
+#include "support/data.h"
+#include "support/digest.h"
+#include "support/packed.h"
+#include "support/payload.h"
+#include "support/zip.h"
+#include "tests/common/test_util.h"
+#include "tests/payload/zip_fixture.h"
+
+using testing_util::TempDir;
+
+namespace {
+
+struct Result {
+    DWORD code = 0xFFFFFFFF;
+    std::string out, err;  // UTF-8
+};
+
+std::string ReadText(const std::wstring& path) {
+    auto bytes = testing_util::ReadAll(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// One argument as CommandLineToArgvW reads it back.
+std::wstring Quote(const std::wstring& arg) {
+    std::wstring out = L"\"";
+    size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// Runs the packaging tool with its output streams in files. (Under Wine a
+// child started with CREATE_NO_WINDOW loses the given standard handles.)
+Result RunTool(const std::vector<std::wstring>& args) {
+    TempDir streams;
+    std::wstring command = L"\"" + testing_util::BinaryPath("bin/mkinstaller.exe") + L"\"";
+    for (const std::wstring& a : args) command += L" " + Quote(a);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileW((streams / L"out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileW((streams / L"err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi = {};
+    Result r;
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 300000);
+        GetExitCodeProcess(pi.hProcess, &r.code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    r.out = ReadText(streams / L"out");
+    r.err = ReadText(streams / L"err");
+    return r;
+}
+
+void Write(const std::wstring& path, const std::string& bytes) {
+    ASSERT_TRUE(testing_util::WriteAll(path, bytes.data(), bytes.size()));
+}
+
+std::string Bytes(const XData& d) { return std::string(reinterpret_cast<const char*>(d.data), d.size); }
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+    return names;
+}
+
+const char kConfigUtf8[] =
+    "app=starfall;\r\nname=\xE6\x98\x9F\xE8\xBE\xB0\xE7\xBA\xAA\xE5\x85\x83;\r\ncompany=XingChen;\r\n"
+    "version=2.5.0.1;\r\nsource=http://dl.example/starfall;\r\ncopyright=(c) test;\r\n";
+const wchar_t kName[] = L"\u661F\u8FB0\u7EAA\u5143";
+
+// A client folder with nesting, Chinese names, empty files and folders.
+struct ClientTree {
+    std::map<std::wstring, std::string> files;  // "/" separated
+    std::set<std::wstring> folders;             // "/" separated, with trailing "/"
+
+    void Make(const std::wstring& root) {
+        std::string big(1 << 20, '\0');
+        for (size_t i = 0; i < big.size(); ++i) big[i] = char((i * 7919) >> 5);
+        std::string random(300000, '\0');
+        uint32_t x = 12345;
+        for (auto& c : random) c = char((x = x * 1103515245 + 12345) >> 24);
+        files = {{L"bin/client.bin", random},
+                 {L"\u6570\u636E/\u5730\u56FE/level.dat", big},
+                 {L"empty.txt", ""},
+                 {L"readme.txt", "read me"}};
+        folders = {L"bin/", L"\u6570\u636E/", L"\u6570\u636E/\u5730\u56FE/", L"saves/", L"\u6DF1/",
+                   L"\u6DF1/\u5C42/"};
+        for (const auto& f : folders) {
+            std::wstring p = root + f;
+            for (auto& c : p) if (c == L'/') c = L'\\';
+            CreateDirectoryW(p.c_str(), nullptr);
+        }
+        for (const auto& [name, content] : files) {
+            std::wstring p = root + name;
+            for (auto& c : p) if (c == L'/') c = L'\\';
+            Write(p, content);
+        }
+    }
+};
+
+// Checks the inner archive of an open payload against the client folder.
+void ExpectClient(XZip& payload, const ClientTree& tree) {
+    XData innerBytes;
+    ASSERT_TRUE(payload.ExtractByName(L"APP.ZIP", &innerBytes));
+    XZip inner;
+    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
+    ASSERT_EQ(inner.Count(), int(tree.files.size() + tree.folders.size()));
+    std::set<std::wstring> seenFolders;
+    for (int i = 0; i < inner.Count(); ++i) {
+        wchar_t name[kZipNameCapacity];
+        ASSERT_TRUE(inner.GetEntryName(i, name));
+        if (inner.IsDirectory(i)) {
+            seenFolders.insert(name);
+            continue;
+        }
+        auto it = tree.files.find(name);
+        ASSERT_NE(it, tree.files.end()) << testing_util::Narrow(name);
+        XData content;
+        ASSERT_TRUE(inner.ExtractByIndex(i, &content)) << testing_util::Narrow(name);
+        EXPECT_TRUE(Bytes(content) == it->second) << testing_util::Narrow(name);
+    }
+    EXPECT_EQ(seenFolders, tree.folders);
+    inner.Close();
+
+    // Every file is encrypted with the archive password.
+    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, "not-the-password"));
+    XData content;
+    EXPECT_FALSE(inner.ExtractByIndex(inner.Find(L"readme.txt", nullptr), &content));
+}
+
+void ExpectManifest(XZip& payload, const ClientTree& tree, const std::wstring& base) {
+    XData xml;
+    ASSERT_TRUE(payload.ExtractByName(L"update.xml", &xml));
+    ASSERT_GE(xml.size, 2u);
+    EXPECT_EQ(xml.data[0], 0xFF);
+    CUpdateInfo manifest;
+    ASSERT_TRUE(manifest.ParseData(xml.data, xml.size));
+    EXPECT_STREQ(manifest.GetVersion(), L"2.5.0.1");
+    size_t nonEmpty = 0;
+    for (const auto& [name, content] : tree.files) {
+        if (content.empty()) continue;
+        ++nonEmpty;
+        std::wstring file = name;
+        for (auto& c : file) if (c == L'/') c = L'\\';
+        const UpdateItem* item = nullptr;
+        for (uint32_t i = 0; i < manifest.Count(); ++i)
+            if (file == manifest.GetItem(i)->file) item = manifest.GetItem(i);
+        ASSERT_NE(item, nullptr) << testing_util::Narrow(file);
+        wchar_t digest[33] = {};
+        DigestOfBuffer(digest, content.data(), content.size());
+        EXPECT_STREQ(item->md5, digest);
+        EXPECT_EQ(item->size, int32_t(content.size()));
+        EXPECT_EQ(std::wstring(item->url), base + L"/" + name);
+        EXPECT_EQ(item->action, 0);
+    }
+    EXPECT_EQ(manifest.Count(), nonEmpty);
+}
+
+struct Package {
+    TempDir dir;
+    std::wstring client, config, out;
+    ClientTree tree;
+    Package() {
+        client = dir / L"client\\";
+        CreateDirectoryW(client.c_str(), nullptr);
+        tree.Make(client);
+        config = dir / L"app.txt";
+        Write(config, kConfigUtf8);
+        out = dir / L"out\\";
+        CreateDirectoryW(out.c_str(), nullptr);
+    }
+    std::vector<std::wstring> Args(const std::wstring& stub, const std::wstring& exe) const {
+        return {L"--stub", stub, L"--config", config, L"--skin", testing_util::SourcePath("sample/skin"),
+                L"--client", client, L"--out", exe};
+    }
+};
+
+std::wstring Stub() { return testing_util::BinaryPath("bin/client.exe"); }
+
+}  // namespace
+
+TEST(Mkinstaller, PacksEverythingIntoTheResources) {
+    Package p;
+    std::wstring exe = p.out + L"setup.exe";
+    auto args = p.Args(Stub(), exe);
+    args.insert(args.end(), {L"--base-url", L"http://dl.example/c/"});
+    Result r = RunTool(args);
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_EQ(FilesIn(p.out), std::vector<std::wstring>{L"setup.exe"});  // no temporaries left
+
+    XZip payload;
+    XData buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    for (const auto& name : FilesIn(testing_util::SourcePath("sample/skin") + L"\\")) {
+        XData got;
+        ASSERT_TRUE(payload.ExtractByName(name.c_str(), &got)) << testing_util::Narrow(name);
+        auto want = testing_util::ReadAll(testing_util::SourcePath("sample/skin") + L"\\" + name);
+        EXPECT_TRUE(Bytes(got) == std::string(want.begin(), want.end())) << testing_util::Narrow(name);
+    }
+    ExpectClient(payload, p.tree);
+    ExpectManifest(payload, p.tree, L"http://dl.example/c");
+
+    CClientInfo config;
+    ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1));
+    EXPECT_STREQ(config.GetName(), kName);
+    EXPECT_STREQ(config.GetApp(), L"starfall");
+    EXPECT_STREQ(config.GetCompany(), L"XingChen");
+    EXPECT_STREQ(config.GetVersion(), L"2.5.0.1");
+    EXPECT_STREQ(config.GetSource(), L"http://dl.example/starfall");
+    XData raw;
+    EXPECT_TRUE(LoadPackedResourceFromFile(raw, exe.c_str(), L"APP", 1));  // packed container
+}
+
+TEST(Mkinstaller, ZipBesideReplacesAPayloadTheStubCarries) {
+    Package p;
+    // A finished installer as the stub: its payload must not survive, or it
+    // would win over the archive beside the new one.
+    std::wstring first = p.out + L"first.exe";
+    ASSERT_EQ(RunTool(p.Args(Stub(), first)).code, 0u);
+    std::wstring exe = p.out + L"\u5B89\u88C5 setup.exe";
+    auto args = p.Args(first, exe);
+    args.push_back(L"--zip-beside");
+    Result r = RunTool(args);
+    ASSERT_EQ(r.code, 0u) << r.err;
+    XData raw;
+    EXPECT_FALSE(LoadPackedResourceFromFile(raw, exe.c_str(), L"TAIL", 1));
+    EXPECT_TRUE(testing_util::FileExists(p.out + L"\u5B89\u88C5 setup.zip"));
+
+    XZip payload;
+    XData buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    EXPECT_EQ(buffer.size, 0u);  // read from the file, not a resource
+    ExpectClient(payload, p.tree);
+    ExpectManifest(payload, p.tree, L"http://dl.example/starfall");  // the configuration's source
+    CClientInfo config;
+    ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1));
+    EXPECT_STREQ(config.GetName(), kName);
+}
+
+TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
+    Package p;
+    std::wstring source = p.dir / L"client.zip";
+    ASSERT_TRUE(testing_util::WriteAll(
+        source, zip_fixture::Make({{"bin/", "", false, false, 0, 0x10},
+                                   {"bin/game.exe", std::string(70000, 'g'), true, false},
+                                   {"data/\xE5\x9C\xB0\xE5\x9B\xBE.dat", "map", false, false},
+                                   {"../evil.txt", "e", true, false}},
+                                  nullptr)));
+    std::wstring exe = p.out + L"setup.exe";
+    Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                        testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << "a warning names the unsafe entry";
+
+    XZip payload;
+    XData buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    XData innerBytes;
+    ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
+    XZip inner;
+    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
+    ASSERT_EQ(inner.Count(), 4);
+    EXPECT_EQ(inner.Find(L"../evil.txt", nullptr), 3);  // stored name kept
+    EXPECT_TRUE(inner.IsDirectory(0));
+    XData content;
+    ASSERT_TRUE(inner.ExtractByName(L"bin/game.exe", &content));
+    EXPECT_EQ(Bytes(content), std::string(70000, 'g'));
+    ASSERT_TRUE(inner.ExtractByName(L"data/\u5730\u56FE.dat", &content));
+    EXPECT_EQ(Bytes(content), "map");
+
+    XData xml;
+    ASSERT_TRUE(payload.ExtractByName(L"update.xml", &xml));
+    CUpdateInfo manifest;
+    ASSERT_TRUE(manifest.ParseData(xml.data, xml.size));
+    ASSERT_EQ(manifest.Count(), 3u);
+    std::set<std::wstring> files;
+    for (uint32_t i = 0; i < manifest.Count(); ++i) files.insert(manifest.GetItem(i)->file);
+    EXPECT_EQ(files, (std::set<std::wstring>{L"bin\\game.exe", L"data\\\u5730\u56FE.dat", L"evil.txt"}));
+
+    // An encrypted source cannot be repacked.
+    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make({{"a.txt", "x"}}, "secret")));
+    r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                 testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_NE(r.err.find("encrypted"), std::string::npos) << r.err;
+}
+
+TEST(Mkinstaller, ReadsTheConfigurationInEveryEncoding) {
+    Package p;
+    std::wstring text = L"app=a;name=" + std::wstring(kName) + L";company=c;version=1;";
+    std::string utf16(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    std::string utf8 = "app=a;name=\xE6\x98\x9F\xE8\xBE\xB0\xE7\xBA\xAA\xE5\x85\x83;company=c;version=1;";
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"UTF-16LE with mark", "\xFF\xFE" + utf16},
+        {"UTF-16LE", utf16},
+        {"UTF-8 with mark", "\xEF\xBB\xBF" + utf8},
+        {"UTF-8", utf8},
+    };
+    for (const Case& c : cases) {
+        Write(p.config, c.bytes);
+        std::wstring exe = p.out + L"setup.exe";
+        auto args = p.Args(Stub(), exe);
+        args.resize(6);  // without a client
+        args.insert(args.end(), {L"--out", exe});
+        Result r = RunTool(args);
+        ASSERT_EQ(r.code, 0u) << c.what << ": " << r.err;
+        CClientInfo config;
+        ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1)) << c.what;
+        EXPECT_STREQ(config.GetName(), kName) << c.what;
+        XZip payload;
+        XData buffer;
+        ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+        EXPECT_EQ(payload.Find(L"app.zip", nullptr), -1) << "no client: the download way";
+    }
+}
+
+TEST(Mkinstaller, RefusesBadInputAndLeavesTheOutputAlone) {
+    Package p;
+    std::wstring exe = p.out + L"setup.exe";
+    std::wstring skin = testing_util::SourcePath("sample/skin");
+    std::wstring noBackground = p.dir / L"skin-without-bg";
+    CreateDirectoryW(noBackground.c_str(), nullptr);
+    Write(noBackground + L"\\logo.png", "png");
+    Write(p.dir / L"no-version.txt", "app=a;name=n;company=c;");
+    Write(p.dir / L"binary.txt", std::string("\x80\x81\xFE\x00\xC3", 5));
+    Write(p.dir / L"not-a-stub.exe", "plain text");
+    Write(p.dir / L"not-a-zip.zip", "plain text");
+    CreateDirectoryW((p.dir / L"empty-client").c_str(), nullptr);
+
+    struct Case {
+        const char* what;
+        std::vector<std::wstring> args;
+        DWORD code;
+        const char* message;
+    } cases[] = {
+        {"missing configuration",
+         {L"--stub", Stub(), L"--config", p.dir / L"missing.txt", L"--skin", skin, L"--out", exe}, 1,
+         "missing.txt: cannot be read"},
+        {"configuration without version",
+         {L"--stub", Stub(), L"--config", p.dir / L"no-version.txt", L"--skin", skin, L"--out", exe}, 1,
+         "no value for version"},
+        {"configuration that is no text",
+         {L"--stub", Stub(), L"--config", p.dir / L"binary.txt", L"--skin", skin, L"--out", exe}, 1,
+         "binary.txt: is neither UTF-16LE nor UTF-8"},
+        {"skin without background",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", noBackground, L"--out", exe}, 1,
+         "skin-without-bg: holds no bg_main.png"},
+        {"missing stub",
+         {L"--stub", p.dir / L"nothing.exe", L"--config", p.config, L"--skin", skin, L"--out", exe}, 1,
+         "nothing.exe: cannot be read"},
+        {"stub that is no program",
+         {L"--stub", p.dir / L"not-a-stub.exe", L"--config", p.config, L"--skin", skin, L"--out", exe}, 1,
+         "not-a-stub.exe: is not a Windows executable"},
+        {"missing client folder",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--client", p.dir / L"nope", L"--out", exe},
+         1, "nope: is not a folder"},
+        {"empty client folder",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--client", p.dir / L"empty-client",
+          L"--out", exe},
+         1, "empty-client: holds no files"},
+        {"client zip that is no archive",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--client-zip", p.dir / L"not-a-zip.zip",
+          L"--out", exe},
+         1, "not-a-zip.zip: is not a ZIP archive"},
+        {"output folder missing",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--out", p.dir / L"gone\\setup.exe"}, 1,
+         "its folder does not exist"},
+        {"quote in the base address",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--client", p.client, L"--base-url",
+          L"http://x/\"y", L"--out", exe},
+         1, "--base-url"},
+        {"client and client zip", {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--client",
+                                   p.client, L"--client-zip", p.dir / L"not-a-zip.zip", L"--out", exe},
+         2, "not both"},
+        {"no output", {L"--stub", Stub(), L"--config", p.config, L"--skin", skin}, 2, "--out is required"},
+        {"unknown flag", {L"--stub", Stub(), L"--frobnicate"}, 2, "unknown argument --frobnicate"},
+        {"flag without value", {L"--config"}, 2, "--config needs a value"},
+    };
+    Write(exe, "previous installer");
+    for (const Case& c : cases) {
+        Result r = RunTool(c.args);
+        EXPECT_EQ(r.code, c.code) << c.what;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_EQ(ReadText(exe), "previous installer") << c.what;
+        EXPECT_EQ(FilesIn(p.out), std::vector<std::wstring>{L"setup.exe"}) << c.what;
+    }
+}
+
+TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
+    Package p;
+    // Creating 10,001 files under Wine takes most of a minute; a client ZIP
+    // of as many entries meets the same limit.
+    std::vector<zip_fixture::Entry> entries;
+    for (int i = 0; i <= 10000; ++i) entries.push_back({"f" + std::to_string(i), "", false, false});
+    std::wstring source = p.dir / L"many.zip";
+    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make(entries, nullptr)));
+    std::wstring exe = p.out + L"setup.exe";
+    Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                        testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_NE(r.err.find("more than 10000"), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesIn(p.out).empty());
+
+    // Exactly 10,000 is fine.
+    entries.pop_back();
+    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make(entries, nullptr)));
+    r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                 testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    EXPECT_EQ(r.code, 0u) << r.err;
+}
+
+TEST(Mkinstaller, ManifestModeListsTheFolderLikeAddDirectory) {
+    Package p;
+    std::wstring xml = p.out + L"update.xml";
+    Result r = RunTool({L"--manifest", L"--client", p.client, L"--base-url", L"http://h/files", L"--version",
+                        L"3.1", L"--out", xml});
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_NE(r.err.find("empty.txt"), std::string::npos) << "empty files are named in a warning";
+    CUpdateInfo written, expected;
+    ASSERT_TRUE(written.LoadFromFile(xml.c_str()));
+    EXPECT_STREQ(written.GetVersion(), L"3.1");
+    expected.AddDirectory(L"http://h/files", p.client.c_str(), nullptr);
+    ASSERT_EQ(written.Count(), expected.Count());
+    std::map<std::wstring, std::wstring> a, b;
+    for (uint32_t i = 0; i < written.Count(); ++i) {
+        a[written.GetItem(i)->file] = std::wstring(written.GetItem(i)->md5) + written.GetItem(i)->url;
+        b[expected.GetItem(i)->file] = std::wstring(expected.GetItem(i)->md5) + expected.GetItem(i)->url;
+    }
+    EXPECT_EQ(a, b);
+}
