@@ -399,3 +399,28 @@ TEST(LayerFactory, KindsOfTheHost) {
     EXPECT_NE(dynamic_cast<CCheckUI*>(host.GetLayer(4)), nullptr);
     EXPECT_NE(dynamic_cast<CProgressUI*>(host.GetLayer(5)), nullptr);
 }
+
+TEST_F(InputTest, InputStateFollowsItsLayerWhenTheListChanges) {
+    Move(150, 20);  // hover c (index 3)
+    Down(150, 20);  // pressed and focused c
+    ASSERT_TRUE(host->RemoveLayer(1, false));  // a goes; c is now index 2
+    EXPECT_EQ(host->GetHoverIndex(), 2);
+    EXPECT_EQ(host->GetPressedIndex(), 2);
+    EXPECT_EQ(host->GetFocusIndex(), 2);
+    host->commands.clear();
+    log.clear();
+    Up(150, 20);
+    ASSERT_EQ(host->commands.size(), 1u) << "the press and the release met the same layer";
+    EXPECT_EQ(host->commands[0].lParam, reinterpret_cast<LPARAM>(c));
+    Move(151, 20);
+    for (const LayerEvent& event : log)
+        EXPECT_TRUE(event.message != WM_MOUSELEAVE && event.message != WM_MOUSEHOVER) << event;
+
+    // The hovered layer itself removed: nobody is hovered.
+    ASSERT_TRUE(host->RemoveLayer(2, false));
+    EXPECT_EQ(host->GetHoverIndex(), -1);
+    EXPECT_EQ(host->GetFocusIndex(), -1);
+    log.clear();
+    Move(200, 80);  // over e, now index 3
+    EXPECT_EQ(log.front(), (LayerEvent{"e", WM_MOUSEHOVER, 10, 50}));
+}
