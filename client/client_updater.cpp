@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "client/client_info.h"
+#include "client/registry.h"
 #include "client/update_download.h"
 #include "support/digest.h"
 #include "support/internet.h"
@@ -20,20 +21,6 @@ bool ComposeFile(wchar_t (&out)[MAX_PATH], const wchar_t* directory, const wchar
     if (!directory || !directory[0]) return false;
     int n = swprintf(out, MAX_PATH, L"%ls%ls", directory, name);
     return n > 0 && n < MAX_PATH;
-}
-
-// The product key's string value; false when missing, not a string or too
-// long for capacity characters with its NUL.
-bool ReadProductString(const wchar_t* company, const wchar_t* app, const wchar_t* name,
-                       wchar_t* out, DWORD capacity) {
-    if (!company || !company[0] || !app || !app[0]) return false;
-    wchar_t key[MAX_PATH];
-    int n = swprintf(key, MAX_PATH, L"Software\\%ls\\%ls", company, app);
-    if (n <= 0 || n >= MAX_PATH) return false;
-    DWORD bytes = capacity * sizeof(wchar_t);
-    // RRF_RT_REG_SZ also terminates a value stored without its NUL.
-    return RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ, nullptr, out, &bytes) ==
-           ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -73,7 +60,7 @@ bool IsUpdateAvailableFor(const wchar_t* address, const wchar_t* company, const 
     if (!DownloadManifestDigestFrom(address, server)) return false;
     wchar_t installed[33] = {};
     // A client that was never registered always asks for the update.
-    if (!ReadProductString(company, app, L"md5", installed, 33)) return true;
+    if (!ReadProductValue(company, app, L"md5", installed, 33)) return true;
     return wcsncmp(server, installed, 32) != 0;
 }
 
