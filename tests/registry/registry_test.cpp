@@ -337,6 +337,10 @@ TEST_F(WriteRegistryTest, MainPathThatDoesNotFitStopsBeforeMainAndShortcuts) {
     info.SetName(name.c_str());
     info.SetInstallPath(path.c_str());
     Made(&info);
+    wchar_t mainPath[MAX_PATH];
+    EXPECT_FALSE(info.GetMainPath(mainPath));  // never a cut path
+    EXPECT_STREQ(L"", mainPath);
+    EXPECT_FALSE(info.RunMain());
     EXPECT_TRUE(info.WriteRegistry());
     const std::wstring product = L"Software\\" + kCompany + L"\\app";
     EXPECT_EQ(Utf16(path), QueryRaw(product, L"path").bytes);
