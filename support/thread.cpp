@@ -27,8 +27,11 @@ bool XThread::Start() {
     HANDLE duplicate = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &duplicate, 0, FALSE,
                          DUPLICATE_SAME_ACCESS)) {
-        // Without the owner's handle the thread could not be waited for: never run it.
-        TerminateThread(thread, 0);
+        // Without the owner's handle the run could not be waited for: let the
+        // thread leave without running it.
+        phase_.store(kAbandoned);
+        ResumeThread(thread);
+        WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
         return false;
     }

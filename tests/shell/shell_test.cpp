@@ -297,6 +297,9 @@ TEST(CreateShortcut, HotKeyIsStoredWithCtrlShift) {
         ASSERT_EQ(1u, events.size());
         EXPECT_EQ(SHCNE_CREATE, events[0].first);
     }
+    // A hot key is one virtual-key code; anything wider is refused, not cut.
+    EXPECT_FALSE(CreateShortcut(target.c_str(), (dir / L"wide.lnk").c_str(), 0x131));
+    EXPECT_FALSE(FileExists(dir / L"wide.lnk"));
     EXPECT_FALSE(CreateShortcut(nullptr, (dir / L"x.lnk").c_str(), 0));
     EXPECT_FALSE(CreateShortcut(target.c_str(), nullptr, 0));
     EXPECT_FALSE(CreateShortcut(target.c_str(), (dir / L"no\\such\\folder\\x.lnk").c_str(), 0));
