@@ -200,7 +200,9 @@ public:
     bool WantsIme() override { return true; }
     bool GetCaretRect(RECT*) override { return false; }
     bool HitTest(int x, int y) override;
-    void Paint(IRender*) override {}
+    // A plain layer draws nothing, so its picture is stable at once; leaving
+    // the flag set would keep the window repainting forever.
+    void Paint(IRender*) override { SetNeedsRedraw(false); }
     void Notify(int) override {}
     bool PressKey(int key, uint32_t info) override;
     bool ReleaseKey(int key, uint32_t info) override;

@@ -170,6 +170,16 @@ TEST(LayerTest, DefaultsAndStorage) {
     EXPECT_EQ(layer->GetState(), 0);  // the plain layer has no state machine
 }
 
+TEST(LayerTest, PlainLayerPaintEndsRepainting) {
+    // A layer of an unknown kind draws nothing; once painted it must not keep
+    // the window repainting (and burning CPU) forever.
+    LayerPtr layer(CreateLayerOfKind(99, 0));
+    ASSERT_TRUE(layer);
+    EXPECT_TRUE(layer->NeedsRedraw());
+    layer->Paint(nullptr);
+    EXPECT_FALSE(layer->NeedsRedraw());
+}
+
 TEST(LayerTest, FactoryMapsKindCodes) {
     struct Case {
         int kind;
