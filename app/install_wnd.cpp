@@ -53,7 +53,7 @@ CInstallWnd::~CInstallWnd() {
 }
 
 LRESULT CInstallWnd::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kMsgInstallProgress) {
+    if (message == WM_TIMER && wParam == kProgressTimerId) {
         ApplyProgress();
         return 0;
     }
@@ -414,6 +414,11 @@ void CInstallWnd::StartInstall() {
     speedSecond_ = SecondsNow();
     speedBytes_ = 0;
     speed_ = 0;
+    {
+        std::lock_guard<std::mutex> lock(progressLock_);
+        progress_ = ProgressSnapshot();
+    }
+    SetTimer(GetHandle(), kProgressTimerId, kProgressIntervalMs, nullptr);
     if (!worker) worker.reset(new CInstallThread(this));
     worker->Start();
 }
@@ -467,16 +472,17 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
     progress_.speed[127] = 0;
     progress_.maximum = total ? total : 1;
     progress_.value = total ? done : 1;
-    if (!progressPosted_.exchange(true)) PostMessageW(GetHandle(), kMsgInstallProgress, 0, 0);
+    progress_.fresh = true;
 }
 
 void CInstallWnd::ApplyProgress() {
     ProgressSnapshot snapshot;
     {
         std::lock_guard<std::mutex> lock(progressLock_);
+        if (!progress_.fresh) return;
         snapshot = progress_;
         progress_.statusChanged = false;
-        progressPosted_ = false;
+        progress_.fresh = false;
     }
     if (state != kStateInstalling) return;
     auto setText = [&](int index, const wchar_t* text) {
@@ -493,6 +499,9 @@ void CInstallWnd::ApplyProgress() {
         bar->value = snapshot.value;
         bar->SetNeedsRedraw(true);
     }
+    // The message loop renders only when idle; under a modal message box
+    // (the close question) the progress would otherwise stand still.
+    Render(nullptr);
 }
 
 void CInstallWnd::OnWorkerFinished(const InstallResult& result) {
@@ -528,6 +537,7 @@ void CInstallWnd::ShowFinished() {
 }
 
 void CInstallWnd::FinishInstall() {
+    KillTimer(GetHandle(), kProgressTimerId);
     state = kStateFinished;
     ShowFinished();
     uint32_t failed = failed_.load();
@@ -565,6 +575,7 @@ void CInstallWnd::FinishInstall() {
 // records are written; the window stays open with the reason.
 void CInstallWnd::OnInstallFailed() {
     if (state != kStateInstalling) return;
+    KillTimer(GetHandle(), kProgressTimerId);
     state = kStateFinished;
     for (int i = 5; i <= 24; ++i)
         if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);

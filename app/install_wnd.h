@@ -121,10 +121,12 @@ private:
     wchar_t payloadPath_[1024] = {};
 
     // Progress handed from the worker to the UI thread: the worker formats
-    // the texts into this snapshot and posts one message; the UI thread puts
-    // the latest snapshot into the layers. Layers are never touched by the
-    // worker, so painting cannot race with it.
+    // the texts into this snapshot; a timer of the UI thread puts the latest
+    // one into the layers. Layers are never touched by the worker, so
+    // painting cannot race with it, and a timer (unlike a stream of posted
+    // messages) never starves the user's input, message boxes included.
     struct ProgressSnapshot {
+        bool fresh;
         wchar_t status[1024];
         bool statusChanged;
         wchar_t percent[16];
@@ -134,7 +136,6 @@ private:
     };
     std::mutex progressLock_;
     ProgressSnapshot progress_ = {};
-    std::atomic<bool> progressPosted_{false};
 
     // Speed of the size line; worker thread only while a run is going.
     uint64_t speedSecond_ = 0;
@@ -146,6 +147,8 @@ private:
     int exitCode_ = 0;
 };
 
-// The window's private messages.
-constexpr UINT kMsgInstallProgress = WM_APP + 0x40;
+// Posted by the worker's end when nothing could be installed.
 constexpr UINT kMsgInstallFailed = WM_APP + 0x41;
+// The UI thread's look at the worker's progress.
+constexpr UINT_PTR kProgressTimerId = 0x1A57;
+constexpr UINT kProgressIntervalMs = 100;

@@ -1,0 +1,398 @@
+// installer.exe end to end under Wine: packages built here (configuration
+// and payload resources in a copy of the program), run silently or played
+// through their message boxes and window commands.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/install_wnd.h"
+#include "client/update_info.h"
+#include "support/digest.h"
+#include "tests/app/e2e_util.h"
+#include "tests/app/package_fixture.h"
+#include "tests/common/test_util.h"
+
+using e2e::Dialog;
+using fixture::ZipItem;
+using testing_util::FileExists;
+using testing_util::ReadAll;
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    const wchar_t* v = _wgetenv(name);
+    return v ? v : L"";
+}
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), int(s.size()), nullptr, 0);
+    std::wstring w(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), int(s.size()), &w[0], n);
+    return w;
+}
+
+std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+std::vector<uint8_t> Utf16(const std::wstring& s) {
+    std::vector<uint8_t> out = {0xFF, 0xFE};
+    for (wchar_t c : s) {
+        out.push_back(uint8_t(c & 0xFF));
+        out.push_back(uint8_t(c >> 8));
+    }
+    return out;
+}
+
+const char kManifest[] = "<list version=\"1.0.0.5\">\r\n</list>\n\r";
+
+int Never(const Dialog&) { return 0; }
+
+class InstallerRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<unsigned> counter{0};
+        tag = std::to_wstring(GetCurrentProcessId()) + L"x" + std::to_wstring(counter++);
+        fixture::TestConfig(config, tag);
+        company = config.GetCompany();
+        name = config.GetName();
+        productKey = L"Software\\" + company + L"\\game";
+        installDir = temp.path() + L"游戏 目录\\";
+        // Windows gives every profile a Quick Launch folder; a fresh Wine
+        // prefix has none, and the installer only puts a shortcut into it.
+        std::wstring quickLaunch = e2e::ShortcutPaths(name)[2];
+        SHCreateDirectoryExW(nullptr, quickLaunch.substr(0, quickLaunch.rfind(L'\\')).c_str(),
+                             nullptr);
+    }
+    void TearDown() override { e2e::RemoveProduct(company, L"game", name); }
+
+    // The previous installation the registry points the installer at.
+    void PresetPath() { ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir)); }
+
+    std::vector<ZipItem> PayloadItems(const std::vector<ZipItem>& client) {
+        std::vector<ZipItem> items = fixture::SkinItems();
+        std::vector<uint8_t> inner = fixture::MakeZip(client, GetArchivePassword());
+        items.push_back({"app.zip", Text(inner), false, true});
+        items.push_back({"update.xml", kManifest});
+        return items;
+    }
+
+    std::wstring Build(const std::vector<ZipItem>& payload, bool withConfig = true) {
+        std::wstring exe = temp / (L"setup" + std::to_wstring(builds++) + L".exe");
+        EXPECT_TRUE(fixture::BuildInstaller(exe, withConfig ? &config : nullptr,
+                                            fixture::MakeZip(payload, GetArchivePassword())));
+        return exe;
+    }
+
+    void ExpectNothingInstalled() {
+        EXPECT_FALSE(FileExists(installDir + L"uninst.dat"));
+        EXPECT_FALSE(FileExists(installDir + L"readme.txt"));
+        for (const std::wstring& link : e2e::ShortcutPaths(name))
+            EXPECT_FALSE(FileExists(link)) << testing_util::Narrow(link);
+    }
+
+    testing_util::TempDir temp;
+    CClientInfo config;
+    std::wstring tag, company, name, productKey, installDir;
+    int builds = 0;
+};
+
+}  // namespace
+
+TEST_F(InstallerRun, SilentInstallWritesFilesRecordsRegistryAndShortcutsThenStartsTheClient) {
+    PresetPath();
+    std::vector<ZipItem> client = fixture::ClientItems();
+    std::wstring exe = Build(PayloadItems(client));
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(run.dialogs.empty());
+
+    for (const ZipItem& item : client) {
+        if (item.directory) continue;
+        std::wstring path = installDir + Widen(item.name);
+        for (auto& c : path)
+            if (c == L'/') c = L'\\';
+        EXPECT_TRUE(Text(ReadAll(path)) == item.bytes) << item.name;
+    }
+    EXPECT_EQ(Utf16(L"client.exe|data\\|data\\levels\\level1.dat|readme.txt|unins000.exe|"),
+              ReadAll(installDir + L"uninst.dat"));
+
+    wchar_t digest[33] = {};
+    ASSERT_TRUE(DigestOfBuffer(digest, kManifest, sizeof(kManifest) - 1));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
+    EXPECT_EQ(installDir, e2e::RegistryValue(productKey, L"path"));
+    EXPECT_EQ(digest, e2e::RegistryValue(productKey, L"md5"));
+    EXPECT_EQ(installDir + L"client.exe", e2e::RegistryValue(productKey, L"main"));
+    std::wstring uninstallKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + company + L"game";
+    EXPECT_EQ(name, e2e::RegistryValue(uninstallKey, L"DisplayName"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(uninstallKey, L"DisplayVersion"));
+    EXPECT_EQ(L"Kestrov Test", e2e::RegistryValue(uninstallKey, L"Publisher"));
+    EXPECT_EQ(installDir + L"client.exe", e2e::RegistryValue(uninstallKey, L"DisplayIcon"));
+    EXPECT_EQ(installDir + L"unins000.exe", e2e::RegistryValue(uninstallKey, L"UninstallString"));
+
+    std::vector<std::wstring> links = e2e::ShortcutPaths(name);
+    for (size_t i = 0; i < links.size(); ++i) {
+        ASSERT_TRUE(FileExists(links[i])) << testing_util::Narrow(links[i]);
+        std::wstring target = e2e::ShortcutTarget(links[i]);
+        EXPECT_EQ(_wcsicmp(target.c_str(),
+                           (installDir + (i < 4 ? L"client.exe" : L"unins000.exe")).c_str()),
+                  0)
+            << testing_util::Narrow(target);
+    }
+    EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+}
+
+// A damaged entry: the rest is installed and registered, the run reports the
+// failure through its exit code, and the damaged file is not left behind.
+TEST_F(InstallerRun, SilentInstallWithAFileThatCannotBeInstalledExitsWith1603) {
+    PresetPath();
+    std::vector<ZipItem> client = fixture::ClientItems();
+    client.push_back({"broken.bin", fixture::Noise(20000, 5), false, false, "not the password"});
+    std::wstring exe = Build(PayloadItems(client));
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(1603u, run.exitCode);
+    EXPECT_TRUE(FileExists(installDir + L"readme.txt"));
+    EXPECT_FALSE(FileExists(installDir + L"broken.bin"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
+}
+
+TEST_F(InstallerRun, WithoutItsConfigurationTheProgramShowsTheVerificationMessage) {
+    std::wstring exe = Build(PayloadItems(fixture::ClientItems()), /*withConfig=*/false);
+    e2e::RunResult run = e2e::Run(exe, L"", [](const Dialog&) { return IDOK; });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ(L"错误提示", run.dialogs[0].caption);
+    EXPECT_EQ(L"文件校验错误！请到官网下载新版本！", run.dialogs[0].text);
+    EXPECT_FALSE(run.sawWindow);
+}
+
+// --- the version check
+
+TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
+    PresetPath();
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.6"));
+    CreateDirectoryW(installDir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
+                          (installDir + L"client.exe").c_str(), FALSE));
+    std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
+    e2e::Installer installer(exe, L"");
+    bool finishPosted = false;
+    e2e::RunResult run = installer.Watch(
+        [](const Dialog&) { return IDOK; },
+        [&](HWND window) {
+            // After the message, the finish button starts the installed client.
+            if (window && !finishPosted && IsWindowVisible(window)) {
+                finishPosted = true;
+                PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
+            }
+            return false;
+        });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ(L"安装提示", run.dialogs[0].caption);
+    EXPECT_EQ(L"对不起！您的电脑里已经安装了更新版本（1.0.0.6）的" + name +
+                  L"。\n当前安装包版本（1.0.0.5）过旧无法安装！\n",
+              run.dialogs[0].text);
+    EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+    ExpectNothingInstalled();
+    EXPECT_EQ(L"1.0.0.6", e2e::RegistryValue(productKey, L"version"));
+    EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"md5"));
+}
+
+TEST_F(InstallerRun, TheSameVersionAsksForRepair) {
+    struct Case {
+        int answer;
+        bool installs;
+    } cases[] = {{IDNO, false}, {IDYES, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer == IDYES ? "yes" : "no");
+        PresetPath();
+        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.5"));
+        std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
+        e2e::Installer installer(exe, L"");
+        int commands = 0;
+        e2e::RunResult run = installer.Watch(
+            [&](const Dialog&) { return c.answer; },
+            [&](HWND window) {
+                // Yes leaves the ready state: start, and at the end finish.
+                if (!c.installs || !window || !IsWindowVisible(window)) return false;
+                if (commands == 0) {
+                    PostMessageW(window, WM_COMMAND, kCmdStart, 0);
+                    ++commands;
+                } else if (commands == 1 && FileExists(installDir + L"uninst.dat")) {
+                    PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
+                    ++commands;
+                }
+                return false;
+            });
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(0u, run.exitCode);
+        ASSERT_EQ(1u, run.dialogs.size());
+        EXPECT_EQ(L"您的电脑里已经安装了当前版本（1.0.0.5）的" + name + L"，需要修复吗？\n",
+                  run.dialogs[0].text);
+        if (c.installs) {
+            EXPECT_TRUE(FileExists(installDir + L"readme.txt"));
+            EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+        } else {
+            ExpectNothingInstalled();
+        }
+        e2e::RemoveProduct(company, L"game", name);
+        testing_util::RemoveTree(installDir);
+    }
+}
+
+// --- closing while installing
+
+TEST_F(InstallerRun, ClosingWhileInstallingAsksAndAltF4IsRefused) {
+    PresetPath();
+    std::vector<ZipItem> client = fixture::ClientItems();
+    for (int i = 0; i < 1500; ++i)  // long enough to act while it installs
+        client.push_back({"many/file" + std::to_string(i) + ".txt", std::to_string(i)});
+    std::wstring exe = Build(PayloadItems(client));
+    e2e::Installer installer(exe, L"");
+    enum { kStart, kClose, kAltF4, kWaitDone, kFinish, kDone } step = kStart;
+    DWORD at = 0;
+    bool stillInstallingAfterNo = false, stillOpenAfterAltF4 = false;
+    e2e::RunResult run = installer.Watch(
+        [&](const Dialog&) { return IDNO; },
+        [&](HWND window) {
+            if (!window || !IsWindowVisible(window)) return false;
+            switch (step) {
+                case kStart:
+                    PostMessageW(window, WM_COMMAND, kCmdStart, 0);
+                    step = kClose;
+                    at = GetTickCount();
+                    break;
+                case kClose:
+                    if (GetTickCount() - at > 300) {
+                        PostMessageW(window, WM_COMMAND, kCmdClose, 0);
+                        step = kAltF4;
+                        at = GetTickCount();
+                    }
+                    break;
+                case kAltF4:
+                    if (GetTickCount() - at > 500) {
+                        stillInstallingAfterNo = !FileExists(installDir + L"uninst.dat");
+                        PostMessageW(window, WM_CLOSE, 0, 0);  // what Alt+F4 sends
+                        step = kWaitDone;
+                        at = GetTickCount();
+                    }
+                    break;
+                case kWaitDone:
+                    if (GetTickCount() - at > 300) stillOpenAfterAltF4 = IsWindow(window);
+                    if (FileExists(installDir + L"uninst.dat")) step = kFinish;
+                    break;
+                case kFinish:
+                    PostMessageW(window, WM_COMMAND, kCmdClose, 0);  // no question now
+                    step = kDone;
+                    break;
+                case kDone:
+                    break;
+            }
+            return false;
+        },
+        120000);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ(L"安装提示", run.dialogs[0].caption);
+    EXPECT_EQ(L"注意：中止当前安装有可能导致软件无法使用！\n确定要中止吗？", run.dialogs[0].text);
+    EXPECT_TRUE(stillInstallingAfterNo);
+    EXPECT_TRUE(stillOpenAfterAltF4);
+    EXPECT_EQ("1499", Text(ReadAll(installDir + L"many\\file1499.txt")));
+    EXPECT_FALSE(FileExists(installDir + L"started.txt"));  // closed, not finished
+}
+
+// --- the download way
+
+class DownloadRun : public InstallerRun {
+protected:
+    void SetUp() override {
+        InstallerRun::SetUp();
+        if (Env(L"SKIN_TEST_HTTP_PORT").empty()) GTEST_SKIP() << "no local HTTP server";
+        served = Env(L"SKIN_TEST_HTTP_ROOT") + L"e2e" + tag + L"\\";
+        base = L"http://127.0.0.1:" + Env(L"SKIN_TEST_HTTP_PORT") + L"/e2e" + tag;
+    }
+    void TearDown() override {
+        testing_util::RemoveTree(served);
+        InstallerRun::TearDown();
+    }
+    // Serves the client files and their manifest; answers the manifest's bytes.
+    std::vector<uint8_t> Serve(const std::vector<ZipItem>& files, const std::wstring& missing) {
+        for (const ZipItem& f : files) {
+            std::wstring path = served + L"files\\" + Widen(f.name);
+            for (auto& c : path)
+                if (c == L'/') c = L'\\';
+            std::wstring parent = path.substr(0, path.rfind(L'\\'));
+            SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
+            EXPECT_TRUE(testing_util::WriteAll(path, f.bytes.data(), f.bytes.size()));
+        }
+        CUpdateInfo manifest;
+        manifest.SetVersion(L"1.0.0.5");
+        manifest.AddDirectory((base + L"/files").c_str(), (served + L"files").c_str(), L"");
+        if (!missing.empty())
+            manifest.AddFile(missing.c_str(), 10, L"00000000000000000000000000000000",
+                             (base + L"/files/" + missing).c_str());
+        EXPECT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
+        return ReadAll(served + L"update.xml");
+    }
+    std::wstring served, base;
+};
+
+TEST_F(DownloadRun, WithoutInnerArchiveTheManifestFilesAreDownloaded) {
+    PresetPath();
+    std::vector<ZipItem> files = {{"client.exe", Text(ReadAll(testing_util::BinaryPath(
+                                                     "bin/fake_client.exe")))},
+                                  {"data/level.dat", fixture::Noise(70000, 9)},
+                                  {"readme.txt", "hello"}};
+    std::vector<uint8_t> manifest = Serve(files, L"");
+    config.SetConfig((base + L"/update.xml").c_str());
+    std::wstring exe = Build(fixture::SkinItems());
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    for (const ZipItem& f : files) {
+        std::wstring path = installDir + Widen(f.name);
+        for (auto& c : path)
+            if (c == L'/') c = L'\\';
+        EXPECT_TRUE(Text(ReadAll(path)) == f.bytes) << f.name;
+    }
+    wchar_t digest[33] = {};
+    ASSERT_TRUE(DigestOfBuffer(digest, manifest.data(), uint32_t(manifest.size())));
+    EXPECT_EQ(digest, e2e::RegistryValue(productKey, L"md5"));
+    std::string record = Text(ReadAll(installDir + L"uninst.dat"));
+    EXPECT_NE(std::string::npos, record.find(Text(Utf16(L"readme.txt|")).substr(2)));
+    EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+}
+
+TEST_F(DownloadRun, FailedDownloadsAreReportedByTheExitCode) {
+    PresetPath();
+    struct Case {
+        const char* what;
+        bool manifestThere;
+        bool registered;
+    } cases[] = {{"a listed file is missing", true, true}, {"the manifest is missing", false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Serve({{"readme.txt", "hello"}}, L"missing.bin");
+        config.SetConfig((base + (c.manifestThere ? L"/update.xml" : L"/nothing.xml")).c_str());
+        std::wstring exe = Build(fixture::SkinItems());
+        e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(1603u, run.exitCode);
+        EXPECT_EQ(c.registered, !e2e::RegistryValue(productKey, L"version").empty());
+        // A partial installation does not claim the manifest's release.
+        EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"md5"));
+        e2e::RemoveProduct(company, L"game", name);
+        PresetPath();
+    }
+}
