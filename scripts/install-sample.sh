@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The main job: build everything, make the sample installer with mkinstaller
+# from sample/, install it under Wine in silent mode, and report where it
+# installed, what it registered and which shortcuts it made. A screenshot of
+# the installer window in its ready state is saved beside the output.
+#
+#   bash scripts/install-sample.sh [--visible]
+#
+# Output in out/ (OUT_DIR=... for another folder): setup.exe (the sample
+# installer), installer-ready.png, install-report.txt, and wineprefix/ (the
+# Windows side, kept for inspection: drive_c holds the installed client).
+# --visible runs the installer window on this machine's display ($DISPLAY)
+# and waits for you to use it; otherwise everything runs on a private Xvfb.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+visible=0
+[[ "${1:-}" == --visible ]] && visible=1
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+out=${OUT_DIR:-$root/out}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+say() { printf '\n== %s\n' "$*"; }
+
+say "building (scripts/build.sh)"
+bash "$root/scripts/build.sh"
+
+say "making the sample installer with mkinstaller"
+export WINEPREFIX=$out/wineprefix
+rm -f "$out/setup.exe"
+bash "$root/tools/mkinstaller" --stub "$BUILD_DIR/bin/installer.exe" --config "$root/sample/app.txt" \
+  --skin "$root/sample/skin" --client "$BUILD_DIR/sample/client" --out "$out/setup.exe"
+ls -l "$out/setup.exe"
+
+# Product identifiers of the sample configuration (key=value; lines).
+field() { sed -n "s/^$1=\\(.*\\);\\s*\$/\\1/p" "$root/sample/app.txt" | head -n1; }
+company=$(field company) app=$(field app) name=$(field name)
+product_key="HKLM\\Software\\$company\\$app"
+uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$company$app"
+
+if ((visible)) && [[ -n "${DISPLAY:-}" ]]; then
+  export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  "$root/scripts/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+else
+  unset DISPLAY
+  source "$root/scripts/wine-session.sh"
+  skin_session_start
+fi
+run() { "$root/scripts/wine-run.sh" "$@"; }
+# A first installation: no earlier run of this script may answer for it.
+run reg delete "$product_key" /f >/dev/null 2>&1 || true
+run reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
+# Windows gives every profile a Quick Launch folder; a new Wine prefix has
+# none, and the installer only puts its shortcut into it.
+appdata=$(run cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+quick_launch=$(winepath -u "$appdata\\Microsoft\\Internet Explorer\\Quick Launch" 2>/dev/null)
+mkdir -p "$quick_launch"
+
+if ((visible)) && [[ -n "${DISPLAY:-}" ]]; then
+  say "running the installer on $DISPLAY: install, then use the finish button"
+  run "$out/setup.exe"
+else
+  say "screenshot of the installer window (ready state)"
+  "$root/scripts/wine-run.sh" "$out/setup.exe" >/dev/null 2>&1 &
+  pid=$!
+  window=
+  for _ in $(seq 1 150); do
+    for w in $(xdotool search --pid "$pid" --name "$name" 2>/dev/null || true); do
+      eval "$(xdotool getwindowgeometry --shell "$w")"
+      if ((WIDTH >= 600)); then window=$w; break; fi
+    done
+    [[ -n "$window" ]] && break
+    sleep 0.2
+  done
+  if [[ -n "$window" ]]; then
+    xdotool mousemove 1 1
+    sleep 1.5
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    # Without a compositor the shadow frame shows over black.
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/installer-ready.png"
+    echo "saved $out/installer-ready.png (${WIDTH}x${HEIGHT})"
+  else
+    echo "the installer window did not appear; no screenshot" >&2
+  fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+
+  say "silent installation: setup.exe silent"
+  # The sample client closes itself after a moment when started this way.
+  set +e
+  SAMPLE_CLIENT_CLOSE_AFTER=3000 run "$out/setup.exe" silent
+  code=$?
+  set -e
+  echo "installer exit code: $code"
+  sleep 4
+fi
+
+say "report"
+reg_value() {  # reg_value KEY NAME
+  # reg prints in the console code page (936 here).
+  run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$2 *REG_SZ *//p"
+}
+{
+  install_dir=$(reg_value "$product_key" path)
+  echo "Installed to: ${install_dir:-(nothing registered)}"
+  if [[ -n "$install_dir" ]]; then
+    unix_dir=$(realpath -m "$(winepath -u "$install_dir" 2>/dev/null)")
+    echo "  (on this machine: $unix_dir)"
+    echo
+    echo "Files:"
+    (cd "$unix_dir" && find . -mindepth 1 | sort | sed 's/^\.\//  /')
+    if [[ -f "$unix_dir/uninst.dat" ]]; then
+      echo
+      echo "uninst.dat lists:"
+      tail -c +3 "$unix_dir/uninst.dat" | iconv -f UTF-16LE -t UTF-8 | tr '|' '\n' | sed '/^$/d; s/^/  /'
+    fi
+    if [[ -f "$unix_dir/client_started.txt" ]]; then
+      echo
+      echo "The client was started at the end:"
+      sed 's/^/  /' "$unix_dir/client_started.txt"
+    fi
+  fi
+  echo
+  echo "Registered under $product_key:"
+  for v in version path md5 main; do printf '  %-16s %s\n' "$v" "$(reg_value "$product_key" $v)"; done
+  echo "Registered under $uninstall_key:"
+  for v in DisplayName DisplayVersion Publisher DisplayIcon UninstallString; do
+    printf '  %-16s %s\n' "$v" "$(reg_value "$uninstall_key" $v)"
+  done
+  echo
+  echo "Shortcuts:"
+  find "$WINEPREFIX/drive_c/users" "$WINEPREFIX/drive_c/ProgramData" -iname '*.lnk' -newer "$out/setup.exe" 2>/dev/null |
+    sort | while read -r lnk; do echo "  $(winepath -w "$lnk" 2>/dev/null || echo "$lnk")"; done
+} | tee "$out/install-report.txt"
+echo
+echo "Report saved to $out/install-report.txt; the installer is $out/setup.exe"
