@@ -78,10 +78,12 @@ const wchar_t* kUsage =
     L"--client-zip plain ZIP of the client's files, packed with names as stored\n"
     L"--base-url   download address of the client's files in update.xml (default: the\n"
     L"             configuration's source)\n"
-    L"--zip-beside write the payload as the .zip beside the output instead of into it\n";
+    L"--zip-beside write the payload as the .zip beside the output instead of into it\n"
+    L"--max-resource-mb  largest payload carried as a resource (default and most: 256)\n";
 
 struct Options {
-    std::wstring stub, config, skin, client, clientZip, baseUrl, out, version;
+    std::wstring stub, config, skin, client, clientZip, baseUrl, out, version, maxResource;
+    uint64_t maxResourceBytes = kMaxResourcePayload;
     bool zipBeside = false;
     bool manifest = false;
 };
@@ -617,10 +619,10 @@ int BuildInstaller(const Options& o) {
     }
 
     uint64_t payloadSize = FileSize(payloadPath);
-    if (!o.zipBeside && payloadSize > kMaxResourcePayload)
-        return Fail({o.out, L"the payload is " + Number(payloadSize >> 20) +
+    if (!o.zipBeside && payloadSize > o.maxResourceBytes)
+        return Fail({o.out, L"the payload is " + Number((payloadSize + (1 << 20) - 1) >> 20) +
                                 L" MiB, too large for a resource of a 32-bit installer (limit " +
-                                Number(kMaxResourcePayload >> 20) + L" MiB); use --zip-beside"});
+                                Number(o.maxResourceBytes >> 20) + L" MiB); use --zip-beside"});
 
     std::wstring exePath = temp.Make(L".exe");
     if (!CopyFileW(o.stub.c_str(), exePath.c_str(), FALSE))
@@ -706,6 +708,7 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         else if (arg == L"--client-zip") value = &o->clientZip;
         else if (arg == L"--base-url") value = &o->baseUrl;
         else if (arg == L"--version") value = &o->version;
+        else if (arg == L"--max-resource-mb") value = &o->maxResource;
         else if (arg == L"--out") value = &o->out;
         else {
             *problem = L"unknown argument " + arg;
@@ -718,6 +721,13 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
             }
             *value = argv[++i];
         }
+    }
+    if (!o->maxResource.empty()) {
+        wchar_t* end = nullptr;
+        unsigned long mb = wcstoul(o->maxResource.c_str(), &end, 10);
+        if (*end || mb == 0 || mb > (kMaxResourcePayload >> 20))
+            *problem = L"--max-resource-mb takes 1 to " + Number(kMaxResourcePayload >> 20);
+        o->maxResourceBytes = uint64_t(mb) << 20;
     }
     auto need = [&](const std::wstring& v, const wchar_t* flag) {
         if (v.empty() && problem->empty()) *problem = std::wstring(flag) + L" is required";

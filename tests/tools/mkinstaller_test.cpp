@@ -448,6 +448,34 @@ TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
     EXPECT_EQ(r.code, 0u) << r.err;
 }
 
+TEST(Mkinstaller, NamesZipBesideWhenThePayloadIsTooLargeForAResource) {
+    Package p;
+    std::string noise(1500000, '\0');
+    uint32_t x = 7;
+    for (auto& c : noise) c = char((x = x * 1103515245 + 12345) >> 24);
+    Write(p.client + L"noise.bin", noise);  // does not compress: well over 1 MiB
+    p.tree.files[L"noise.bin"] = noise;
+    std::wstring exe = p.out + L"setup.exe";
+    auto args = p.Args(Stub(), exe);
+    args.insert(args.end(), {L"--max-resource-mb", L"1"});
+    Result r = RunTool(args);
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_NE(r.err.find("too large for a resource"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--zip-beside"), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesIn(p.out).empty());
+
+    args.push_back(L"--zip-beside");
+    r = RunTool(args);
+    ASSERT_EQ(r.code, 0u) << r.err;
+    XZip payload;
+    XData buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    ExpectClient(payload, p.tree);
+
+    EXPECT_EQ(RunTool({L"--max-resource-mb", L"0"}).code, 2u);
+    EXPECT_EQ(RunTool({L"--max-resource-mb", L"300"}).code, 2u);
+}
+
 TEST(Mkinstaller, ManifestModeListsTheFolderLikeAddDirectory) {
     Package p;
     std::wstring xml = p.out + L"update.xml";
