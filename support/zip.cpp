@@ -137,6 +137,49 @@ bool IsDotsOnly(const wchar_t* begin, const wchar_t* end) {
     return dot;
 }
 
+// The described rules: drive prefixes, leading separators, and everything
+// up to the first separator-".."-separator sequence.
+void StripPrefixes(std::wstring* text) {
+    static const wchar_t* const kUpLevels[] = {L"\\..\\", L"\\../", L"/../", L"/..\\"};
+    for (;;) {
+        if (text->size() >= 2 && (*text)[1] == L':') {
+            text->erase(0, 2);
+            continue;
+        }
+        if (!text->empty() && IsSeparator((*text)[0])) {
+            text->erase(0, 1);
+            continue;
+        }
+        bool cut = false;
+        for (const wchar_t* up : kUpLevels) {
+            size_t at = text->find(up);
+            if (at != std::wstring::npos) {
+                text->erase(0, at + 4);
+                cut = true;
+                break;
+            }
+        }
+        if (!cut) return;
+    }
+}
+
+// Those rules leave "../x", "a/.." and "x/. ./y" alone: no component that
+// can climb a level survives into a path.
+void DropDotComponents(std::wstring* text) {
+    std::wstring kept;
+    size_t start = 0;
+    while (start <= text->size()) {
+        size_t end = start;
+        while (end < text->size() && !IsSeparator((*text)[end])) ++end;
+        if (!IsDotsOnly(text->data() + start, text->data() + end)) {
+            kept.append(*text, start, end - start);
+            if (end < text->size() && !kept.empty()) kept.push_back((*text)[end]);
+        }
+        start = end + 1;
+    }
+    text->swap(kept);
+}
+
 }  // namespace
 
 const char* GetArchivePassword() {
@@ -180,42 +223,15 @@ void SafeEntryName(const char* stored, size_t length, wchar_t* out) {
     // A stored NUL ends the name.
     std::wstring text(decoded);
 
-    static const wchar_t* const kUpLevels[] = {L"\\..\\", L"\\../", L"/../", L"/..\\"};
+    // Dropping a component can expose a new prefix ("../C:/x"), so both
+    // passes repeat until the name no longer changes.
     for (;;) {
-        if (text.size() >= 2 && text[1] == L':') {
-            text.erase(0, 2);
-            continue;
-        }
-        if (!text.empty() && IsSeparator(text[0])) {
-            text.erase(0, 1);
-            continue;
-        }
-        bool cut = false;
-        for (const wchar_t* up : kUpLevels) {
-            size_t at = text.find(up);
-            if (at != std::wstring::npos) {
-                text.erase(0, at + 4);
-                cut = true;
-                break;
-            }
-        }
-        if (!cut) break;
+        std::wstring before = text;
+        StripPrefixes(&text);
+        DropDotComponents(&text);
+        if (text == before) break;
     }
-
-    // The rules above leave "../x", "a/.." and "x/. ./y" alone; no component
-    // that can climb a level survives into a path.
-    std::wstring safe;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = start;
-        while (end < text.size() && !IsSeparator(text[end])) ++end;
-        bool drop = IsDotsOnly(text.data() + start, text.data() + end);
-        if (!drop) {
-            safe.append(text, start, end - start);
-            if (end < text.size() && !safe.empty()) safe.push_back(text[end]);
-        }
-        start = end + 1;
-    }
+    const std::wstring& safe = text;
     size_t copy = safe.size() < size_t(kZipNameCapacity - 1) ? safe.size() : kZipNameCapacity - 1;
     std::memcpy(out, safe.data(), copy * sizeof(wchar_t));
     out[copy] = 0;

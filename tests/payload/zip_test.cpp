@@ -62,6 +62,8 @@ TEST(SafeEntryName, MakesEveryNameStayInsideItsFolder) {
         {"a/../../b", L"b"},
         {"a/..", L"a/"},
         {"..", L""},
+        {"../C:/x", L"x"},
+        {"a/. /../\\\\srv/x", L"srv/x"},
         {"dir/. ./x", L"dir/x"},
         {"...\\x", L"x"},
         {"./x/./y", L"x/y"},
