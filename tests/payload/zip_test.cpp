@@ -235,6 +235,18 @@ TEST(XZip, EmptyArchiveOpensAndSecondOpenKeepsTheFirst) {
     EXPECT_EQ(zip.Count(), 0);
     EXPECT_EQ(zip.Find(L"a.txt", nullptr), -1);
     EXPECT_FALSE(zip.ExtractByIndex(0, &data));
+    EXPECT_FALSE(zip.OpenFromMemory(one.data(), one.size(), kPassword));
+    EXPECT_TRUE(zip.Close());
+
+    testing_util::TempDir dir;
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"empty.zip", empty));
+    ASSERT_TRUE(zip.OpenFromFile((dir / L"empty.zip").c_str(), kPassword));
+    EXPECT_EQ(zip.Count(), 0);
+    EXPECT_TRUE(zip.Close());
+    // An end record followed by anything else is no empty archive.
+    auto padded = empty;
+    padded.push_back(0);
+    EXPECT_FALSE(zip.OpenFromMemory(padded.data(), padded.size(), kPassword));
 }
 
 TEST(XZip, OpensFromFileAndRefusesWhatIsNoArchive) {
