@@ -190,9 +190,11 @@ struct TreeEntry {
     uint64_t size;
 };
 
-// Sorted so that the same folder always gives the same archive.
+// Sorted so that the same folder always gives the same archive. Stops once
+// more entries than the installer records were seen (folders count when the
+// client is packed, not for a manifest); the caller then refuses.
 bool ListTree(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>* out,
-              ToolError* error) {
+              ToolError* error, bool countFolders = true) {
     std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
     WIN32_FIND_DATAW data;
     UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
@@ -214,8 +216,11 @@ bool ListTree(const std::wstring& root, const std::wstring& relative, std::vecto
               [](const TreeEntry& a, const TreeEntry& b) { return a.relative < b.relative; });
     for (const TreeEntry& e : here) {
         out->push_back(e);
-        if (out->size() > kMaxEntries) return true;  // the caller refuses; no need to go on
-        if (e.folder && !ListTree(root, e.relative, out, error)) return false;
+        size_t counted = countFolders ? out->size()
+                                      : size_t(std::count_if(out->begin(), out->end(),
+                                                             [](const TreeEntry& t) { return !t.folder; }));
+        if (counted > kMaxEntries) return true;
+        if (e.folder && !ListTree(root, e.relative, out, error, countFolders)) return false;
     }
     return true;
 }
@@ -672,7 +677,7 @@ int BuildManifest(const Options& o) {
         if (version.empty()) version = config.GetVersion();
     }
     std::vector<TreeEntry> tree;
-    if (!ListTree(o.client, L"", &tree, &error)) return Fail(error);
+    if (!ListTree(o.client, L"", &tree, &error, false)) return Fail(error);
     size_t files = 0;
     uint64_t record = 0;
     for (const TreeEntry& e : tree) {
@@ -682,7 +687,7 @@ int BuildManifest(const Options& o) {
         ++files;
         record += e.relative.size() + 1;
     }
-    if (!CheckClientEntries(o.client, tree.size() > kMaxEntries ? tree.size() : files, record, &error))
+    if (!CheckClientEntries(o.client, files, record, &error))
         return Fail(error);
     auto manifest = std::make_unique<CUpdateInfo>();
     manifest->SetVersion(version.c_str());
