@@ -19,6 +19,7 @@ cd "$work"
 rc=$?
 [[ $rc == 0 ]] || fail "packing failed ($rc): $(cat err.log)"
 [[ -s "$work/输出 setup.exe" ]] || fail "no installer written"
+grep -qF "wrote $work/输出 setup.exe" out.log || fail "summary does not name the Linux path: $(cat out.log)"
 grep -q "client 2 entries" out.log || fail "unexpected summary: $(cat out.log)"
 
 # --flag=value form and the archive beside the output.
@@ -33,7 +34,7 @@ grep -q bg_main.png <<<"$listing" || fail "beside.zip does not list the skin"
   --skin "$src/sample/skin" --out "$work/never.exe" > /dev/null 2> err.log
 rc=$?
 [[ $rc == 1 ]] || fail "missing configuration gave exit code $rc"
-grep -q 'missing.txt: cannot be read' err.log || fail "message does not name the file: $(cat err.log)"
+grep -qF "$work/missing.txt: cannot be read" err.log || fail "message does not name the file: $(cat err.log)"
 [[ ! -e "$work/never.exe" ]] || fail "an output was written on failure"
 
 "$src/tools/mkinstaller" --no-such-flag > /dev/null 2>&1
