@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "app/progress_text.h"
 #include "client/registry.h"
 #include "support/dialogs.h"
 #include "support/digest.h"
@@ -411,9 +412,7 @@ void CInstallWnd::StartInstall() {
     record.Clear();
     failed_ = 0;
     nothingInstalled_ = false;
-    speedSecond_ = SecondsNow();
-    speedBytes_ = 0;
-    speed_ = 0;
+    speed_.Start(SecondsNow());
     {
         std::lock_guard<std::mutex> lock(progressLock_);
         progress_ = ProgressSnapshot();
@@ -448,14 +447,7 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
     // The record is the worker's alone until the completion is handled.
     if (name) record.AddEntry(name);
 
-    uint64_t now = SecondsNow();
-    if (now != speedSecond_) {
-        uint64_t elapsed = now > speedSecond_ ? now - speedSecond_ : 1;
-        uint64_t delta = bytesDone > speedBytes_ ? bytesDone - speedBytes_ : 0;
-        speed_ = uint32_t(delta / elapsed);
-        speedBytes_ = bytesDone;
-        speedSecond_ = now;
-    }
+    uint32_t speed = speed_.Update(SecondsNow(), bytesDone);
 
     std::lock_guard<std::mutex> lock(progressLock_);
     if (name) {
@@ -463,13 +455,8 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
         progress_.status[1023] = 0;
         progress_.statusChanged = true;
     }
-    // A run with nothing to install is complete at once: 100%.
-    unsigned percent = total ? unsigned(uint64_t(done) * 100 / total) : 100;
-    _snwprintf(progress_.percent, 16, L"%u%%", percent);
-    _snwprintf(progress_.speed, 128, L"总大小：%.2f MB，已下载：%.2f MB，当前网速：%.2f KB/S",
-               double(bytesTotal) / 1024 / 1024, double(bytesDone) / 1024 / 1024,
-               double(speed_) / 1024);
-    progress_.speed[127] = 0;
+    FormatPercent(progress_.percent, 16, total, done);
+    FormatSizeLine(progress_.speed, 128, bytesTotal, bytesDone, speed);
     progress_.maximum = total ? total : 1;
     progress_.value = total ? done : 1;
     progress_.fresh = true;

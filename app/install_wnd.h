@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "app/install_thread.h"
+#include "app/progress_text.h"
 #include "client/app_file.h"
 #include "client/client_info.h"
 #include "client/fixed_string.h"
@@ -138,9 +139,7 @@ private:
     ProgressSnapshot progress_ = {};
 
     // Speed of the size line; worker thread only while a run is going.
-    uint64_t speedSecond_ = 0;
-    uint64_t speedBytes_ = 0;
-    uint32_t speed_ = 0;
+    SpeedMeter speed_;
 
     std::atomic<uint32_t> failed_{0};
     std::atomic<bool> nothingInstalled_{false};

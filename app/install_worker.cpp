@@ -270,6 +270,8 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         return result;
 
     result.outcome = InstallOutcome::kDownloaded;
+    // Made even for a manifest without files: the records go there.
+    CreateDirectoryTree(job.installDir, L'\\');
     const uint32_t count = manifest->Count();
     uint32_t total = 0;
     for (uint32_t i = 0; i < count; ++i)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -184,13 +185,18 @@ TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
                           (installDir + L"client.exe").c_str(), FALSE));
     std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
     e2e::Installer installer(exe, L"");
-    bool finishPosted = false;
+    bool answered = false;
+    DWORD lastPost = 0;
     e2e::RunResult run = installer.Watch(
-        [](const Dialog&) { return IDOK; },
+        [&](const Dialog&) {
+            answered = true;
+            return IDOK;
+        },
         [&](HWND window) {
-            // After the message, the finish button starts the installed client.
-            if (window && !finishPosted && IsWindowVisible(window)) {
-                finishPosted = true;
+            // After the message, the finish button starts the installed client
+            // (the window exists, zero-sized, while the message shows).
+            if (window && answered && GetTickCount() - lastPost > 500) {
+                lastPost = GetTickCount();
                 PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
             }
             return false;
@@ -219,12 +225,16 @@ TEST_F(InstallerRun, TheSameVersionAsksForRepair) {
         ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.5"));
         std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
         e2e::Installer installer(exe, L"");
+        bool answered = false;
         int commands = 0;
         e2e::RunResult run = installer.Watch(
-            [&](const Dialog&) { return c.answer; },
+            [&](const Dialog&) {
+                answered = true;
+                return c.answer;
+            },
             [&](HWND window) {
                 // Yes leaves the ready state: start, and at the end finish.
-                if (!c.installs || !window || !IsWindowVisible(window)) return false;
+                if (!c.installs || !window || !answered) return false;
                 if (commands == 0) {
                     PostMessageW(window, WM_COMMAND, kCmdStart, 0);
                     ++commands;
@@ -248,6 +258,45 @@ TEST_F(InstallerRun, TheSameVersionAsksForRepair) {
         e2e::RemoveProduct(company, L"game", name);
         testing_util::RemoveTree(installDir);
     }
+}
+
+// Unattended runs ask nothing and decide before anything is written: a newer
+// installation is kept (its client started), the same version is repaired.
+TEST_F(InstallerRun, SilentRunsDecideTheVersionCheckWithoutAsking) {
+    struct Case {
+        const wchar_t* installed;
+        bool installs;
+    } cases[] = {{L"1.0.0.6", false}, {L"1.0.0.5", true}, {L"1.0.0.10", true}};  // wcscmp order
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.installed));
+        PresetPath();
+        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", c.installed));
+        CreateDirectoryW(installDir.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
+                              (installDir + L"client.exe").c_str(), FALSE));
+        std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
+        e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(run.dialogs.empty());
+        EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+        EXPECT_EQ(c.installs, FileExists(installDir + L"uninst.dat"));
+        EXPECT_EQ(c.installs, FileExists(installDir + L"readme.txt"));
+        EXPECT_EQ(c.installs ? L"1.0.0.5" : c.installed, e2e::RegistryValue(productKey, L"version"));
+        e2e::RemoveProduct(company, L"game", name);
+        testing_util::RemoveTree(installDir);
+    }
+}
+
+// An inner archive without entries still completes and registers.
+TEST_F(InstallerRun, AnEmptyClientArchiveCompletes) {
+    PresetPath();
+    std::wstring exe = Build(PayloadItems({}));
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(Utf16(L""), ReadAll(installDir + L"uninst.dat"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
 }
 
 // --- closing while installing
@@ -328,6 +377,7 @@ protected:
     }
     // Serves the client files and their manifest; answers the manifest's bytes.
     std::vector<uint8_t> Serve(const std::vector<ZipItem>& files, const std::wstring& missing) {
+        SHCreateDirectoryExW(nullptr, served.c_str(), nullptr);
         for (const ZipItem& f : files) {
             std::wstring path = served + L"files\\" + Widen(f.name);
             for (auto& c : path)
@@ -374,6 +424,17 @@ TEST_F(DownloadRun, WithoutInnerArchiveTheManifestFilesAreDownloaded) {
     EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
 }
 
+TEST_F(DownloadRun, AManifestWithoutFilesCompletes) {
+    PresetPath();
+    Serve({}, L"");
+    config.SetConfig((base + L"/update.xml").c_str());
+    e2e::RunResult run = e2e::Run(Build(fixture::SkinItems()), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(Utf16(L""), ReadAll(installDir + L"uninst.dat"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
+}
+
 TEST_F(DownloadRun, FailedDownloadsAreReportedByTheExitCode) {
     PresetPath();
     struct Case {
@@ -395,4 +456,94 @@ TEST_F(DownloadRun, FailedDownloadsAreReportedByTheExitCode) {
         e2e::RemoveProduct(company, L"game", name);
         PresetPath();
     }
+}
+
+// --- the sample package, made by the packaging tool
+
+namespace {
+
+// Relative paths of every file and folder under dir ("a\\b", folders with a
+// trailing backslash).
+void ListTree(const std::wstring& dir, const std::wstring& prefix, std::vector<std::wstring>* out) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((dir + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring n = data.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out->push_back(prefix + n + L"\\");
+            ListTree(dir + n + L"\\", prefix + n + L"\\", out);
+        } else {
+            out->push_back(prefix + n);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+}  // namespace
+
+TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
+    std::wstring tool = testing_util::BinaryPath("bin/mkinstaller.exe");
+    std::wstring client = testing_util::BinaryPath("sample/client\\");
+    if (!FileExists(tool) || !FileExists(client + L"client.exe")) GTEST_SKIP() << "no packaging tool";
+    testing_util::TempDir temp;
+    std::wstring exe = temp / L"setup.exe";
+    std::wstring line = L"\"" + tool + L"\" --stub \"" + testing_util::BinaryPath("bin/installer.exe") +
+                        L"\" --config \"" + testing_util::SourcePath("sample/app.txt") + L"\" --skin \"" +
+                        testing_util::SourcePath("sample/skin") + L"\" --client \"" +
+                        client.substr(0, client.size() - 1) + L"\" --out \"" + exe + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    WaitForSingleObject(pi.hProcess, 120000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_EQ(0u, code);
+
+    // As sample/app.txt names the product.
+    const std::wstring company = L"XingChen", app = L"starfall", name = L"星辰纪元";
+    std::wstring productKey = L"Software\\" + company + L"\\" + app;
+    std::wstring installDir = temp.path() + L"starfall\\";
+    e2e::RemoveProduct(company, app, name);
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+    SetEnvironmentVariableW(L"SAMPLE_CLIENT_CLOSE_AFTER", L"500");  // the started client ends
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    SetEnvironmentVariableW(L"SAMPLE_CLIENT_CLOSE_AFTER", nullptr);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+
+    std::vector<std::wstring> expected;
+    ListTree(client, L"", &expected);
+    ASSERT_FALSE(expected.empty());
+    for (const std::wstring& rel : expected) {
+        if (rel.back() == L'\\') {
+            EXPECT_TRUE(FileExists(installDir + rel)) << testing_util::Narrow(rel);
+        } else {
+            EXPECT_EQ(ReadAll(client + rel), ReadAll(installDir + rel)) << testing_util::Narrow(rel);
+        }
+    }
+    // uninst.dat names exactly the client's files and folders.
+    std::vector<uint8_t> record = ReadAll(installDir + L"uninst.dat");
+    ASSERT_GE(record.size(), 2u);
+    std::wstring text(reinterpret_cast<const wchar_t*>(record.data() + 2), (record.size() - 2) / 2);
+    std::vector<std::wstring> listed;
+    for (size_t at = 0, bar; (bar = text.find(L'|', at)) != std::wstring::npos; at = bar + 1)
+        listed.push_back(text.substr(at, bar - at));
+    std::sort(listed.begin(), listed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, listed);
+
+    EXPECT_EQ(L"1.0.0.0", e2e::RegistryValue(productKey, L"version"));
+    EXPECT_EQ(32u, e2e::RegistryValue(productKey, L"md5").size());
+    for (const std::wstring& link : e2e::ShortcutPaths(name)) {
+        if (link.find(L"Quick Launch") != std::wstring::npos) continue;  // no such folder in Wine
+        EXPECT_TRUE(FileExists(link)) << testing_util::Narrow(link);
+    }
+    EXPECT_TRUE(e2e::WaitForFile(installDir + L"client_started.txt", 10000));
+    Sleep(1000);  // let the sample client end before its folder goes
+    e2e::RemoveProduct(company, app, name);
 }

@@ -72,8 +72,9 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     std::vector<fixture::ZipItem> client = fixture::ClientItems();
-    for (int i = 0; i < 2500; ++i)
-        client.push_back({"assets/part" + std::to_string(i) + ".bin", fixture::Noise(2000, i)});
+    // Long enough (many small files) to look at, click and answer while it runs.
+    for (int i = 0; i < 8000; ++i)
+        client.push_back({"assets/part" + std::to_string(i) + ".bin", fixture::Noise(600, i)});
     std::vector<fixture::ZipItem> payload = fixture::SkinItems();
     std::vector<uint8_t> inner = fixture::MakeZip(client, GetArchivePassword());
     payload.push_back({"app.zip", std::string(inner.begin(), inner.end()), false, true});

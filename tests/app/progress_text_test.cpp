@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "app/progress_text.h"
+
+TEST(ProgressText, PercentOfEntriesOrBytes) {
+    struct Case {
+        uint32_t total, done;
+        const wchar_t* text;
+    } cases[] = {
+        {100, 57, L"57%"},
+        {200, 101, L"50%"},                 // truncated
+        {100000000, 50000000, L"50%"},      // no 32-bit overflow in done * 100
+        {4000000000u, 4000000000u, L"100%"},
+        {3, 0, L"0%"},
+        {0, 0, L"100%"},                    // nothing to install is complete
+    };
+    for (const Case& c : cases) {
+        wchar_t out[16];
+        FormatPercent(out, 16, c.total, c.done);
+        EXPECT_STREQ(c.text, out) << c.total << " " << c.done;
+    }
+}
+
+TEST(ProgressText, SizeLineShowsMegabytesAndKilobytesPerSecond) {
+    wchar_t out[128];
+    FormatSizeLine(out, 128, 5u * 1024 * 1024 + 524288, 1048576, 2048 + 512);
+    EXPECT_STREQ(L"总大小：5.50 MB，已下载：1.00 MB，当前网速：2.50 KB/S", out);
+    FormatSizeLine(out, 128, 6000000000ull, 0, 0);  // clients beyond 4 GiB
+    EXPECT_STREQ(L"总大小：5722.05 MB，已下载：0.00 MB，当前网速：0.00 KB/S", out);
+}
+
+TEST(ProgressText, SpeedChangesAtMostOncePerWholeSecond) {
+    SpeedMeter meter;
+    meter.Start(100);
+    EXPECT_EQ(0u, meter.Update(100, 5000));     // same second: unchanged
+    EXPECT_EQ(8000u, meter.Update(101, 8000));  // 8000 bytes in the second
+    EXPECT_EQ(8000u, meter.Update(101, 20000)); // within it: the last speed again
+    // The bytes remembered are those of the first report in a second (8000).
+    EXPECT_EQ(10000u, meter.Update(104, 38000));  // 30000 over three seconds
+    EXPECT_EQ(0u, meter.Update(105, 38000));    // nothing new
+    EXPECT_EQ(0u, meter.Update(106, 1000));     // bytes going back count as none
+}
