@@ -361,6 +361,55 @@ TEST_F(InstallerRun, ClosingWhileInstallingAsksAndAltF4IsRefused) {
     EXPECT_FALSE(FileExists(installDir + L"started.txt"));  // closed, not finished
 }
 
+// Yes ends the program during installation: the worker is stopped between
+// two pieces, so every file is either untouched or complete, never cut.
+TEST_F(InstallerRun, AbortingAnInstallationLeavesNoPartialFiles) {
+    PresetPath();
+    CreateDirectoryW(installDir.c_str(), nullptr);
+    CreateDirectoryW((installDir + L"many").c_str(), nullptr);
+    std::vector<ZipItem> client;
+    for (int i = 0; i < 1500; ++i) {
+        std::string file = "many/file" + std::to_string(i) + ".bin";
+        client.push_back({file, fixture::Noise(i % 50 == 0 ? 1000000 : 3000, i)});
+        ASSERT_TRUE(testing_util::WriteAll(installDir + Widen(file), "old", 3));
+    }
+    std::wstring exe = Build(PayloadItems(client));
+    e2e::Installer installer(exe, L"");
+    bool started = false;
+    DWORD at = 0;
+    e2e::RunResult run = installer.Watch(
+        [](const Dialog&) { return IDYES; },
+        [&](HWND window) {
+            if (!window) return false;
+            if (!started) {
+                started = true;
+                at = GetTickCount();
+                PostMessageW(window, WM_COMMAND, kCmdStart, 0);
+            } else if (at && GetTickCount() - at > 1000) {
+                at = 0;
+                PostMessageW(window, WM_COMMAND, kCmdClose, 0);
+            }
+            return false;
+        });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_FALSE(FileExists(installDir + L"uninst.dat"));  // it was cut short
+    size_t replaced = 0;
+    for (const ZipItem& item : client) {
+        std::string now = Text(ReadAll(installDir + Widen(item.name)));
+        EXPECT_TRUE(now == "old" || now == item.bytes) << item.name << " has " << now.size() << " bytes";
+        if (now == item.bytes) ++replaced;
+    }
+    EXPECT_GT(replaced, 0u);
+    EXPECT_LT(replaced, client.size());
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((installDir + L"many\\~in*.tmp").c_str(), &data);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a partial copy was left behind";
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"version"));
+}
+
 // --- the download way
 
 class DownloadRun : public InstallerRun {

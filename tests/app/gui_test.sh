@@ -76,6 +76,10 @@ installer_pid=
 "$root/scripts/wine-run.sh" "$work/setup.exe" >"$art/installer.log" 2>&1 &
 installer_pid=$!
 find_window
+# Centred, with a 600 x 400 content area inside the 6-pixel frame.
+read -r sw sh < <(xdotool getdisplaygeometry)
+((WIDTH == 612 && HEIGHT == 412)) || fail "window is ${WIDTH}x${HEIGHT}, not 612x412"
+((X == (sw - 612) / 2 && Y == (sh - 412) / 2)) || fail "window at $X,$Y is not centred on ${sw}x${sh}"
 
 shot() { import -window root "$art/$1.png"; }
 # "#RRGGBB" of a skin point in a screenshot.
@@ -127,7 +131,7 @@ expect reticked $start_x $start_y red
 
 click $start_x $start_y; sleep 1.2; shot installing
 expect installing $start_x $start_y cyan               # waiting picture
-expect installing 25 340 sink orange                   # progress bar
+expect installing 300 340 sink orange                  # progress bar
 (( $(text_pixels installing 20 313 400 15) > 20 )) || fail "installing: no status text"
 (( $(text_pixels installing 520 309 60 32) > 20 )) || fail "installing: no percentage"
 (( $(text_pixels installing 20 355 400 15) > 20 )) || fail "installing: no size and speed line"
