@@ -110,9 +110,15 @@ struct InnerArchive {
     }
 };
 
+struct CopyContext {
+    HANDLE file;
+    IInstallReport* report;
+};
+
 bool CopyPieceToFile(const void* bytes, uint32_t count, void* context) {
+    auto* c = static_cast<CopyContext*>(context);
     DWORD written = 0;
-    return WriteFile(static_cast<HANDLE>(context), bytes, count, &written, nullptr) &&
+    return !c->report->StopRequested() && WriteFile(c->file, bytes, count, &written, nullptr) &&
            written == count;
 }
 
@@ -135,7 +141,7 @@ bool IsEmptyArchiveFile(const wchar_t* path) {
 // The inner archive goes to a temporary file so that neither it nor the
 // client's largest file has to fit in memory; only when no temporary file can
 // be written is it held in memory, as the payload's own reader gives it.
-bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner) {
+bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
     int index = job.payload ? job.payload->Find(job.archiveName, nullptr) : -1;
     if (index < 0) return false;
     const char* password = GetArchivePassword();
@@ -151,7 +157,8 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner) {
         {
             UniqueFile file(CreateFileW(inner.tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_TEMPORARY, nullptr));
-            copied = file && payload.Read(index, CopyPieceToFile, file.get());
+            CopyContext context{file.get(), &report};
+            copied = file && payload.Read(index, CopyPieceToFile, &context);
         }
         if (copied && inner.names.OpenFromFile(inner.tempPath, password) &&
             inner.data.OpenFromFile(inner.tempPath, password) &&
@@ -162,7 +169,8 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner) {
         if (copied && IsEmptyArchiveFile(inner.tempPath)) return inner.empty = true;
         DeleteFileW(inner.tempPath);
         inner.tempPath[0] = 0;
-        if (copied) return false;  // read fine but is no archive: memory won't help
+        // Read fine but no archive (memory won't help), or asked to stop.
+        if (copied || report.StopRequested()) return false;
     }
     if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
     if (IsEmptyArchive(inner.memory.data, inner.memory.size)) return inner.empty = true;
@@ -382,7 +390,11 @@ InstallResult RunInstall(const InstallJob& job, IInstallReport& report) {
     if (!job.installDir || !job.installDir[0]) return result;
     if (job.archiveName && job.archiveName[0] && job.payload) {
         std::unique_ptr<InnerArchive> inner(new (std::nothrow) InnerArchive);
-        if (inner && OpenInnerArchive(job, *inner)) return Extract(job, *inner, report);
+        if (inner && OpenInnerArchive(job, *inner, report)) return Extract(job, *inner, report);
+        if (report.StopRequested()) {
+            result.outcome = InstallOutcome::kStopped;
+            return result;
+        }
     }
     return RunDownload(job, report);
 }

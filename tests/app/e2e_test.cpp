@@ -175,6 +175,33 @@ TEST_F(InstallerRun, WithoutItsConfigurationTheProgramShowsTheVerificationMessag
     EXPECT_FALSE(run.sawWindow);
 }
 
+// Only the exact first argument "silent" makes the run unattended.
+TEST_F(InstallerRun, OtherSpellingsOfSilentShowTheWindowAndWait) {
+    PresetPath();
+    std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
+    for (const wchar_t* args : {L"SILENT", L"/silent", L"x silent"}) {
+        SCOPED_TRACE(testing_util::Narrow(args));
+        e2e::Installer installer(exe, args);
+        DWORD shown = 0;
+        bool closed = false;
+        e2e::RunResult run = installer.Watch(Never, [&](HWND window) {
+            if (!window) return false;
+            if (!shown) shown = GetTickCount();
+            if (!closed && GetTickCount() - shown > 2000) {  // nothing happens by itself
+                EXPECT_FALSE(FileExists(installDir + L"readme.txt"));
+                PostMessageW(window, WM_CLOSE, 0, 0);  // ready: closes without asking
+                closed = true;
+            }
+            return false;
+        });
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(closed);
+        EXPECT_TRUE(run.dialogs.empty());
+        ExpectNothingInstalled();
+    }
+}
+
 // --- the version check
 
 TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
@@ -375,18 +402,16 @@ TEST_F(InstallerRun, AbortingAnInstallationLeavesNoPartialFiles) {
     }
     std::wstring exe = Build(PayloadItems(client));
     e2e::Installer installer(exe, L"");
-    bool started = false;
-    DWORD at = 0;
+    bool started = false, closing = false;
     e2e::RunResult run = installer.Watch(
         [](const Dialog&) { return IDYES; },
         [&](HWND window) {
             if (!window) return false;
             if (!started) {
                 started = true;
-                at = GetTickCount();
                 PostMessageW(window, WM_COMMAND, kCmdStart, 0);
-            } else if (at && GetTickCount() - at > 1000) {
-                at = 0;
+            } else if (!closing && Text(ReadAll(installDir + L"many\\file1.bin")) != "old") {
+                closing = true;  // the installation is under way: abort it
                 PostMessageW(window, WM_COMMAND, kCmdClose, 0);
             }
             return false;

@@ -117,6 +117,7 @@ away() { xdotool mousemove 5 5; sleep 0.6; }
 start_x=300 start_y=200   # the start (later finish) button, centred
 check_x=26 check_y=313    # the agreement box: bottom offset 40 + browse 30 + 10
 close_x=580 close_y=20    # the close button, top right
+agree_x=90 agree_y=313    # the agreement text beside the box
 
 away; shot ready
 expect ready $start_x $start_y red
@@ -126,7 +127,8 @@ expect ready 300 340 light        # the path field, no progress bar over it
 click $check_x $check_y; away; shot unticked
 expect unticked $start_x $start_y background   # start button gone
 
-click $check_x $check_y; away; shot reticked
+# The agreement text toggles like the box.
+click $agree_x $agree_y; away; shot reticked
 expect reticked $start_x $start_y red
 
 click $start_x $start_y; sleep 1.2; shot installing

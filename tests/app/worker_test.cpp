@@ -338,3 +338,31 @@ TEST(ZipStream, ReadsInPiecesAndRejectsAWrongPassword) {
     const char garbage[] = "PK no archive";
     EXPECT_FALSE(zip.OpenFromMemory(garbage, sizeof garbage, "secret"));
 }
+
+// Asked to stop before anything was extracted (while the inner archive is
+// being copied out): no report, no file, no temporary copy left.
+TEST(InstallWorker, AStopBeforeExtractionWritesNothing) {
+    Payload payload({{"a.txt", "a"}, {"big.bin", fixture::Noise(2 * 1024 * 1024, 8)}});
+    wchar_t tempFolder[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempFolder);
+    auto temporaries = [&] {
+        size_t n = 0;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((std::wstring(tempFolder) + L"ins*.tmp").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return n;
+        do ++n;
+        while (FindNextFileW(find, &data));
+        FindClose(find);
+        return n;
+    };
+    size_t before = temporaries();
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    RecordingReport report;
+    report.stop = true;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_EQ(InstallOutcome::kStopped, result.outcome);
+    EXPECT_TRUE(report.reports.empty());
+    EXPECT_FALSE(FileExists(dir + L"a.txt"));
+    EXPECT_EQ(before, temporaries());
+}
