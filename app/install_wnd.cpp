@@ -411,7 +411,6 @@ void CInstallWnd::StartInstall() {
     clientConfig.SetInstallPath(installDir.c_str());
     record.Clear();
     failed_ = 0;
-    nothingInstalled_ = false;
     speed_.Start(SecondsNow());
     {
         std::lock_guard<std::mutex> lock(progressLock_);
@@ -493,7 +492,6 @@ void CInstallWnd::ApplyProgress() {
 
 void CInstallWnd::OnWorkerFinished(const InstallResult& result) {
     failed_ = result.failed;
-    nothingInstalled_ = !result.completed;
     // Completion is handed over only once the worker is done with the
     // record, so FinishInstall never races a late report.
     PostMessageW(GetHandle(), result.completed ? WM_COMMAND : kMsgInstallFailed,

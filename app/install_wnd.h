@@ -62,7 +62,7 @@ public:
     void ComposeInstallDir(const wchar_t* base);
 
     void StartInstall();
-    // The worker's report (worker thread): the download callback's form.
+    // The report without byte counts (they are then the counts themselves).
     void OnInstallProgress(const wchar_t* name, uint32_t total, uint32_t done);
     // The same with the bytes written so far (worker thread).
     void ReportProgress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
@@ -80,9 +80,6 @@ public:
 
     // The process exit code the run asks for (silent failures).
     int ExitCode() const { return exitCode_; }
-    int State() const { return state; }
-    bool IsSilent() const { return silent; }
-    uint32_t FailedCount() const { return failed_.load(); }
 
     // Members in the order the installer's design lists them.
     XZip payload;
@@ -142,7 +139,6 @@ private:
     SpeedMeter speed_;
 
     std::atomic<uint32_t> failed_{0};
-    std::atomic<bool> nothingInstalled_{false};
     int exitCode_ = 0;
 };
 
