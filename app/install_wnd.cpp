@@ -95,8 +95,10 @@ bool CInstallWnd::LoadSkinImage(IImage* image, const wchar_t* entry) {
 
 void CInstallWnd::ComposeInstallDir(const wchar_t* base) {
     wchar_t dir[1024];
-    const wchar_t* company = clientConfig.GetCompany();
-    const wchar_t* app = clientConfig.GetApp();
+    // Each name is one folder level: a configuration whose company or app
+    // holds a separator or ".." cannot lead the directory elsewhere.
+    const wchar_t* company = IsPlainFileName(clientConfig.GetCompany()) ? clientConfig.GetCompany() : L"";
+    const wchar_t* app = IsPlainFileName(clientConfig.GetApp()) ? clientConfig.GetApp() : L"";
     _snwprintf(dir, 1024, L"%s%s%s%s%s%s", base, EndsWithBackslash(base) ? L"" : L"\\", company,
                company[0] ? L"\\" : L"", app, app[0] ? L"\\" : L"");
     dir[1023] = 0;
