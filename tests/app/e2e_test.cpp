@@ -395,9 +395,9 @@ TEST_F(InstallerRun, AbortingAnInstallationLeavesNoPartialFiles) {
     CreateDirectoryW(installDir.c_str(), nullptr);
     CreateDirectoryW((installDir + L"many").c_str(), nullptr);
     std::vector<ZipItem> client;
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 4000; ++i) {  // at least seconds of work left to cut short
         std::string file = "many/file" + std::to_string(i) + ".bin";
-        client.push_back({file, fixture::Noise(i % 50 == 0 ? 1000000 : 3000, i)});
+        client.push_back({file, fixture::Noise(i % 100 == 0 ? 1000000 : 3000, i)});
         ASSERT_TRUE(testing_util::WriteAll(installDir + Widen(file), "old", 3));
     }
     std::wstring exe = Build(PayloadItems(client));
