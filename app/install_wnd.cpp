@@ -10,6 +10,7 @@
 #include "client/registry.h"
 #include "support/dialogs.h"
 #include "support/digest.h"
+#include "support/handle.h"
 #include "support/payload.h"
 #include "support/shell.h"
 #include "ui/controls.h"
@@ -114,8 +115,8 @@ void CInstallWnd::OnCreated() {
     }
     int argc = 0;
     if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+        ScopeExit release([argv] { LocalFree(argv); });
         silent = argc > 1 && std::wcscmp(argv[1], L"silent") == 0;
-        LocalFree(argv);
     }
     payloadOpen = OpenPayload();
     if (payloadOpen && !LoadWindowConfig()) return;

@@ -571,11 +571,10 @@ TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    WaitForSingleObject(pi.hProcess, 120000);
+    UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
+    WaitForSingleObject(process.get(), 120000);
     DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    GetExitCodeProcess(process.get(), &code);
     ASSERT_EQ(0u, code);
 
     // As sample/app.txt names the product.

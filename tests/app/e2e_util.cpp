@@ -58,18 +58,16 @@ Installer::Installer(const std::wstring& exe, const std::wstring& args) {
     if (CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                        &pi)) {
         CloseHandle(pi.hThread);
-        process_ = pi.hProcess;
+        process_.reset(pi.hProcess);
         pid_ = pi.dwProcessId;
     }
 }
 
 Installer::~Installer() {
-    if (!process_) return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 5000);
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_.get(), 99);
+        WaitForSingleObject(process_.get(), 5000);
     }
-    CloseHandle(process_);
 }
 
 HWND Installer::Window() {
@@ -103,9 +101,9 @@ RunResult Installer::Watch(const DialogAnswer& answer, const WindowStep& step, D
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
         }
         if (step && step(found.main)) return result;
-        if (WaitForSingleObject(process_, 50) == WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) {
             result.exited = true;
-            GetExitCodeProcess(process_, &result.exitCode);
+            GetExitCodeProcess(process_.get(), &result.exitCode);
             return result;
         }
         if (GetTickCount() - start > timeoutMs) return result;

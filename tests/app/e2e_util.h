@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <functional>
+
+#include "support/handle.h"
 #include <string>
 #include <vector>
 
@@ -36,7 +38,7 @@ class Installer {
 public:
     Installer(const std::wstring& exe, const std::wstring& args);
     ~Installer();  // ends the process if it still runs
-    bool Started() const { return process_ != nullptr; }
+    bool Started() const { return bool(process_); }
 
     // Polls until the process ends or timeoutMs passes.
     RunResult Watch(const DialogAnswer& answer, const WindowStep& step = nullptr,
@@ -44,7 +46,7 @@ public:
     HWND Window();  // the installer window (class " "), or null
 
 private:
-    HANDLE process_ = nullptr;
+    UniqueKernelHandle process_;
     DWORD pid_ = 0;
     std::vector<HWND> answered_;
 };

@@ -108,13 +108,11 @@ bool BuildInstaller(const std::wstring& out, CClientInfo* config,
     uint32_t n = WritePacked(packed.data(), uint32_t(packed.size()), payload.data(),
                              uint32_t(payload.size()));
     if (n == 0) return false;
-    HANDLE update = BeginUpdateResourceW(out.c_str(), FALSE);
-    if (!update) return false;
-    if (!UpdateResourceW(update, L"TAIL", MAKEINTRESOURCEW(1), 2052, packed.data(), n)) {
-        EndUpdateResourceW(update, TRUE);
+    // The owner discards the update unless it is committed below.
+    UniqueResourceUpdate update(BeginUpdateResourceW(out.c_str(), FALSE));
+    if (!update || !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), 2052, packed.data(), n))
         return false;
-    }
-    return EndUpdateResourceW(update, FALSE) != FALSE;
+    return EndUpdateResourceW(update.release(), FALSE) != FALSE;
 }
 
 std::vector<ZipItem> ClientItems() {
