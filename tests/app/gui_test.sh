@@ -175,6 +175,9 @@ done
 away; shot finished
 expect finished $start_x $start_y green                # the finish button
 expect finished 300 340 background                     # progress bar hidden
+# The package holds one damaged entry: the status line tells of it.
+(( $(text_pixels finished 20 313 400 15) > 20 )) || fail "finished: no line about the file not installed"
+(( $(text_pixels finished 20 355 400 15) == 0 )) || fail "finished: the size line is still shown"
 
 click $start_x $start_y
 ended "$installer_pid" 20 || fail "installer still running after finish"

@@ -75,6 +75,8 @@ int wmain(int argc, wchar_t** argv) {
     // Long enough (many small files) to look at, click and answer while it runs.
     for (int i = 0; i < 8000; ++i)
         client.push_back({"assets/part" + std::to_string(i) + ".bin", fixture::Noise(600, i)});
+    // One entry that cannot be installed: the end says so on the status line.
+    client.push_back({"broken.bin", fixture::Noise(5000, 1), false, false, "not the password"});
     std::vector<fixture::ZipItem> payload = fixture::SkinItems();
     std::vector<uint8_t> inner = fixture::MakeZip(client, GetArchivePassword());
     payload.push_back({"app.zip", std::string(inner.begin(), inner.end()), false, true});
