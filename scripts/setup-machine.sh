@@ -14,6 +14,8 @@ need_pkgs=(
   xvfb xdotool imagemagick x11-utils
   fonts-wqy-microhei locales
   python3
+  # the packaging tool's test lists the archive it writes
+  unzip
 )
 
 missing=()
