@@ -304,6 +304,10 @@ void CInstallWnd::BuildControls() {
         layer->SetID(-1);
     };
     text(&statusIndex, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 72));
+    // A deep path is shortened in its middle so the file's own name stays
+    // visible; an "&" in a name is shown, not taken as a mnemonic.
+    if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex)))
+        status->format = kStatusTextFormat;
     text(&percentIndex, L"0%", 32, true, MakeAnchor(-1, 0, -1, 0, 60, 20, 32, 59));
     if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
         progressIndex = indexOf();

@@ -157,7 +157,8 @@ void CEditUI::Paint(IRender* render) {
     DrawFrames(render, image, frameCount, margins);
     RECT r = *GetRect();
     r.left += 3;
-    DrawText(*this, render, text, font.Handle(), r, DT_VCENTER | DT_SINGLELINE);
+    // The field shows a path: an "&" in it is a character, not a mnemonic.
+    DrawText(*this, render, text, font.Handle(), r, DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 int CProgressUI::FillEnd() {

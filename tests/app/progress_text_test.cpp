@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/install_wnd.h"
 #include "app/progress_text.h"
+#include "support/handle.h"
+#include "ui/theme.h"
 
 TEST(ProgressText, PercentOfEntriesOrBytes) {
     struct Case {
@@ -39,4 +47,35 @@ TEST(ProgressText, SpeedChangesAtMostOncePerWholeSecond) {
     EXPECT_EQ(10000u, meter.Update(104, 38000));  // 30000 over three seconds
     EXPECT_EQ(0u, meter.Update(105, 38000));    // nothing new
     EXPECT_EQ(0u, meter.Update(106, 1000));     // bytes going back count as none
+}
+
+// The status line is the install directory and the entry's name; in the
+// window's width a deep path loses its middle, never the file's name.
+TEST(ProgressText, StatusLineKeepsTheFileNameOfADeepPath) {
+    CFont font;  // the status line's font: Arial 15
+    ASSERT_TRUE(font.CreateHandle());
+    UniqueMemoryDC dc(CreateCompatibleDC(nullptr));
+    ASSERT_TRUE(dc);
+    ScopedSelect selected(dc.get(), font.Handle());
+    const std::wstring name = L"音效_第12号音轨.ogg";
+    const std::wstring path = L"C:\\Program Files\\XingChen\\starfall\\资源\\音效\\"
+                              L"背景音乐与环境音效合集\\第一章_星辰纪元主题曲\\非常深的目录\\" + name;
+    // The line's width in the 600-pixel window: 20 left, 90 right, 3 inset.
+    const int width = 600 - 20 - 90 - 3;
+    SIZE whole = {};
+    GetTextExtentPoint32W(dc.get(), path.c_str(), int(path.size()), &whole);
+    ASSERT_GT(whole.cx, width) << "the path must be too long for the line";
+
+    std::vector<wchar_t> shown(path.begin(), path.end());
+    shown.resize(path.size() + 8, 0);  // room for the ellipsis
+    RECT r = {0, 0, width, 20};
+    DrawTextW(dc.get(), shown.data(), -1, &r, kStatusTextFormat | DT_MODIFYSTRING);
+    std::wstring text(shown.data());
+    EXPECT_NE(text, path);
+    EXPECT_NE(text.find(L"..."), std::wstring::npos) << "shortened in the middle";
+    ASSERT_GE(text.size(), name.size() + 1);
+    EXPECT_EQ(text.substr(text.size() - name.size() - 1), L"\\" + name);
+    SIZE drawn = {};
+    GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &drawn);
+    EXPECT_LE(drawn.cx, width);
 }

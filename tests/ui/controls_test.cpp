@@ -275,7 +275,7 @@ TEST_F(ControlsTest, TextPlacementFormatAndColour) {
         UINT format;
     } cases[] = {{"text", text.get(), &text->text, text->font.Handle(), 13, 0x24},
                  {"button", button.get(), &button->text, button->font.Handle(), 10, 0x25},
-                 {"edit", edit.get(), &edit->text, edit->font.Handle(), 13, 0x24}};
+                 {"edit", edit.get(), &edit->text, edit->font.Handle(), 13, 0x24 | DT_NOPREFIX}};
     edit->font.height = 20;
     ASSERT_TRUE(edit->font.CreateHandle());
     cases[2].font = edit->font.Handle();
