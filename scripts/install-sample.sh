@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The main job: build everything, make the sample installer with mkinstaller
-# from sample/, install it under Wine in silent mode, and report where it
-# installed, what it registered and which shortcuts it made. A screenshot of
-# the installer window in its ready state is saved beside the output.
+# from sample/, install it under Wine through its window and then (again from
+# scratch) in silent mode, and report where the silent run
+# installed, what it registered and which shortcuts it made. Screenshots of
+# the installer window in its ready and finished states are saved beside the
+# output.
 #
 #   bash scripts/install-sample.sh [--visible]
 #
 # Output in out/ (OUT_DIR=... for another folder): setup.exe (the sample
-# installer), installer-ready.png, install-report.txt, and wineprefix/ (the
-# Windows side, kept for inspection: drive_c holds the installed client).
+# installer), installer-ready.png and installer-finished.png (the window
+# before and after installing through it), install-report.txt, and
+# wineprefix/ (the Windows side, kept for inspection: drive_c holds the
+# installed client).
 # --visible runs the installer window on this machine's display ($DISPLAY)
 # and waits for you to use it; otherwise everything runs on a private Xvfb.
 set -euo pipefail
@@ -61,6 +65,16 @@ if ((visible)) && [[ -n "${DISPLAY:-}" ]]; then
   say "running the installer on $DISPLAY: install, then use the finish button"
   run "$out/setup.exe"
 else
+  # Where the window proposes to install (nothing registered): cleared, so
+  # the end of this run's installation can be seen by its uninst.dat.
+  program_files=$(run cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
+  gui_dir=$(winepath -u "$program_files\\$company\\$app" 2>/dev/null || true)
+  [[ -n "$gui_dir" ]] && gui_dir=$(realpath -m "$gui_dir")
+  clear_gui_dir() {
+    if [[ -n "$gui_dir" && "$gui_dir" == "$WINEPREFIX/drive_c/"?* ]]; then rm -rf "$gui_dir"; fi
+  }
+  clear_gui_dir
+
   say "screenshot of the installer window (ready state)"
   "$root/scripts/wine-run.sh" "$out/setup.exe" >/dev/null 2>&1 &
   pid=$!
@@ -73,18 +87,52 @@ else
     [[ -n "$window" ]] && break
     sleep 0.2
   done
+  # Without a compositor the shadow frame shows over black.
+  window_shot() {
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1"
+    echo "saved $out/$1 (${WIDTH}x${HEIGHT})"
+  }
+  rm -f "$out/installer-ready.png" "$out/installer-finished.png"
   if [[ -n "$window" ]]; then
     xdotool mousemove 1 1
     sleep 1.5
+    window_shot installer-ready.png
+
+    say "installing through the window: start button, then a screenshot of the finished state"
+    # The sample is installed in a moment, too fast to catch the progress
+    # display; the finished window is what stays. Skin points count from the
+    # 6-pixel frame: the start (later finish) button is centred, the close
+    # button top right.
     eval "$(xdotool getwindowgeometry --shell "$window")"
-    # Without a compositor the shadow frame shows over black.
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/installer-ready.png"
-    echo "saved $out/installer-ready.png (${WIDTH}x${HEIGHT})"
+    ox=$((X + 6)) oy=$((Y + 6))
+    xdotool mousemove $((ox + 300)) $((oy + 200)) click 1
+    for _ in $(seq 1 150); do
+      [[ -n "$gui_dir" && -f "$gui_dir/uninst.dat" ]] && break
+      sleep 0.2
+    done
+    if [[ -n "$gui_dir" && -f "$gui_dir/uninst.dat" ]]; then
+      xdotool mousemove 1 1
+      sleep 1.5
+      window_shot installer-finished.png
+    else
+      echo "the installation through the window did not finish; no screenshot" >&2
+    fi
+    # Closed without starting the client; a finished window asks nothing.
+    xdotool mousemove $((ox + 580)) $((oy + 20)) click 1
   else
     echo "the installer window did not appear; no screenshot" >&2
   fi
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.2
+  done
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  # The silent run below is a first installation again.
+  run reg delete "$product_key" /f >/dev/null 2>&1 || true
+  run reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
+  clear_gui_dir
 
   say "silent installation: setup.exe silent"
   # The sample client closes itself after a moment when started this way.
@@ -132,7 +180,8 @@ reg_value() {  # reg_value KEY NAME
   echo
   echo "Shortcuts:"
   find "$WINEPREFIX/drive_c/users" "$WINEPREFIX/drive_c/ProgramData" -iname '*.lnk' -newer "$out/setup.exe" 2>/dev/null |
-    sort | while read -r lnk; do echo "  $(winepath -w "$lnk" 2>/dev/null || echo "$lnk")"; done
+    # winepath must not read the list the loop reads.
+    sort | while read -r lnk; do echo "  $(winepath -w "$lnk" 2>/dev/null </dev/null || echo "$lnk")"; done
 } | tee "$out/install-report.txt"
 echo
 echo "Report saved to $out/install-report.txt; the installer is $out/setup.exe"
