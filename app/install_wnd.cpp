@@ -499,10 +499,13 @@ void CInstallWnd::ApplyProgress() {
 
 void CInstallWnd::OnWorkerFinished(const InstallResult& result) {
     failed_ = result.failed;
+    // Not one file in place (a damaged or foreign archive, every download
+    // refused) is a failed installation, not one to register.
+    bool complete = result.completed && !result.NothingInstalled();
     // Completion is handed over only once the worker is done with the
     // record, so FinishInstall never races a late report.
-    PostMessageW(GetHandle(), result.completed ? WM_COMMAND : kMsgInstallFailed,
-                 result.completed ? kCmdInstallComplete : 0, 0);
+    PostMessageW(GetHandle(), complete ? WM_COMMAND : kMsgInstallFailed,
+                 complete ? kCmdInstallComplete : 0, 0);
 }
 
 void CInstallWnd::ShowStatus(const wchar_t* text) {
@@ -563,8 +566,8 @@ void CInstallWnd::FinishInstall() {
     }
 }
 
-// The worker ended without a completion: nothing could be fetched. No
-// records are written; the window stays open with the reason.
+// The worker ended without a completion, or without installing a single
+// file. No records are written; the window stays open with the reason.
 void CInstallWnd::OnInstallFailed() {
     if (state != kStateInstalling) return;
     KillTimer(GetHandle(), kProgressTimerId);
@@ -572,7 +575,8 @@ void CInstallWnd::OnInstallFailed() {
     for (int i = 5; i <= 24; ++i)
         if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
     if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
-    ShowStatus(L"安装失败：未能获取安装文件，请检查网络后重新运行安装程序。");
+    ShowStatus(archiveName.empty() ? L"安装失败：未能获取安装文件，请检查网络后重新运行安装程序。"
+                                   : L"安装失败：安装文件已损坏，请到官网下载新版本。");
     InvalidateLayers(true);
     if (silent) {
         exitCode_ = kExitInstallFailure;

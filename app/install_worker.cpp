@@ -81,6 +81,17 @@ bool WritePiece(const void* bytes, uint32_t count, void* context) {
     return true;
 }
 
+// True when path (with or without a trailing "\\") is a folder.
+bool IsFolder(const wchar_t* path) {
+    wchar_t trimmed[MAX_PATH];
+    wcsncpy(trimmed, path, MAX_PATH - 1);
+    trimmed[MAX_PATH - 1] = 0;
+    size_t n = std::wcslen(trimmed);
+    while (n > 1 && IsSeparator(trimmed[n - 1])) trimmed[--n] = 0;
+    DWORD attributes = GetFileAttributesW(trimmed);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Makes the parent folders of a file path.
 bool CreateParentOf(const wchar_t* path) {
     wchar_t parent[MAX_PATH];
@@ -213,8 +224,11 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
         }
         bool ok;
         if (directory) {
-            ok = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-                 CreateDirectoryTree(path, L'\\');
+            // The tree maker takes an existing file for a made level, so
+            // the folder is checked for afterwards.
+            ok = (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
+                  CreateDirectoryTree(path, L'\\')) &&
+                 IsFolder(path);
         } else {
             uint64_t before = bytesDone;
             ok = CreateParentOf(path) &&
@@ -227,6 +241,7 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
             }
         }
         if (!ok) ++result.failed;
+        else if (!directory) ++result.installed;
         report.Progress(name, total, done, bytesTotal, bytesDone);
         if (done == total) result.completed = true;
         Sleep(1);
@@ -240,6 +255,26 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
     return result;
 }
 
+// The reader ends a manifest at its first malformed entry and keeps what
+// came before; for an installation a manifest that could not be read whole
+// is damaged, and installing part of it would be recorded as the release.
+uint32_t CountItemTags(const uint8_t* bytes, uint32_t size) {
+    if (!bytes) return 0;
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        bytes += 2;
+        size -= 2;
+    }
+    static const char kTag[] = "<item";
+    const uint32_t units = size / 2;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i + 5 <= units; ++i) {
+        uint32_t k = 0;
+        while (k < 5 && bytes[2 * (i + k)] == uint8_t(kTag[k]) && bytes[2 * (i + k) + 1] == 0) ++k;
+        if (k == 5) ++count;
+    }
+    return count;
+}
+
 struct DownloadContext {
     IInstallReport* report;
 };
@@ -251,6 +286,13 @@ void ForwardDownloadProgress(uint32_t total, uint32_t done, const wchar_t* name,
     if (context->report->StopRequested()) return;
     context->report->Progress(name, total, done, total, done);
     Sleep(1);
+}
+
+// A manifest's sizes are the server's word: their sum stops at the top of
+// the counter instead of wrapping (the percentage would run past 100).
+uint32_t AddSize(uint32_t sum, const UpdateItem* item) {
+    uint32_t size = item->size > 0 ? uint32_t(item->size) : 0;
+    return sum > UINT32_MAX - size ? UINT32_MAX : sum + size;
 }
 
 // The download way, entry by entry like DownloadAll, but counting the
@@ -274,7 +316,8 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     wchar_t digest[33] = {};
     std::unique_ptr<CUpdateInfo> manifest(new (std::nothrow) CUpdateInfo);
     if (!DigestOfBuffer(digest, net.buffer, net.received) || !manifest ||
-        !manifest->ParseData(net.buffer, net.received))
+        !manifest->ParseData(net.buffer, net.received) ||
+        manifest->Count() < CountItemTags(net.buffer, net.received))
         return result;
 
     result.outcome = InstallOutcome::kDownloaded;
@@ -283,7 +326,7 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     const uint32_t count = manifest->Count();
     uint32_t total = 0;
     for (uint32_t i = 0; i < count; ++i)
-        if (const UpdateItem* item = manifest->GetItem(i)) total += item->size > 0 ? item->size : 0;
+        if (const UpdateItem* item = manifest->GetItem(i)) total = AddSize(total, item);
     progress->total = total;
     progress->done = 0;
     ForwardDownloadProgress(total, 0, nullptr, &context);
@@ -298,7 +341,8 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
         ForwardDownloadProgress(total, progress->done, install ? item->file : nullptr, &context);
         if (!DownloadItem(job.installDir, progress, item)) ++result.failed;
-        progress->done += item->size > 0 ? item->size : 0;
+        else if (install) ++result.installed;
+        progress->done = AddSize(progress->done, item);
         ForwardDownloadProgress(total, progress->done, nullptr, &context);
     }
     if (report.StopRequested()) {

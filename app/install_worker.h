@@ -50,7 +50,12 @@ struct InstallResult {
     InstallOutcome outcome = InstallOutcome::kNoDirectory;
     uint32_t entries = 0;  // entries or manifest files handled
     uint32_t failed = 0;   // of them, not installed
+    uint32_t installed = 0;  // files written or already in place
     bool completed = false;  // a report with done == total was made
+
+    // Entries failed and not one file could be installed: there is no
+    // installation to record.
+    bool NothingInstalled() const { return failed > 0 && installed == 0; }
 };
 
 // Builds dir + name into out (MAX_PATH), with a "\" between them when dir
