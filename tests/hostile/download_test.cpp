@@ -138,15 +138,12 @@ TEST_F(LyingServer, AnUnusableManifestFailsCleanly) {
     const std::string good = "good bytes";
     ServeFile(L"good.txt", good);
     std::wstring item = Item(0, L"good.txt", std::to_wstring(good.size()), Md5(good), FileUrl(L"good.txt"));
-    std::wstring tooMany = L"<list version=\"1\">";
-    for (int i = 0; i < 10001; ++i) tooMany += item;
     struct Case {
         const char* what;
         std::wstring url;  // empty: served from `body`
         std::wstring body;
     } cases[] = {
         {"unterminated list tag", L"", L"<list version=\"1.0" + item},
-        {"more entries than a list holds", L"", tooMany},
         {"endless length", base + L"/bad/huge", L""},
         {"stalls half-way", base + L"/bad/slow", L""},
     };

@@ -57,11 +57,17 @@ std::vector<uint8_t> Packed(const std::vector<uint8_t>& bytes) {
 }
 
 bool BuildWithTail(const std::wstring& out, CClientInfo& config, const std::vector<uint8_t>& tail) {
-    if (!fixture::BuildInstaller(out, &config, {})) return false;
-    if (tail.empty()) return true;
+    if (!CopyFileW(testing_util::BinaryPath("bin/installer.exe").c_str(), out.c_str(), FALSE))
+        return false;
+    std::vector<uint8_t> app(kClientInfoBufferSize);
+    uint32_t n = config.SaveToData(app.data(), uint32_t(app.size()), true);
+    if (n == 0) return false;
+    // One update for both resources: each update rewrites the whole file.
     UniqueResourceUpdate update(BeginUpdateResourceW(out.c_str(), FALSE));
-    if (!update || !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), 2052,
-                                    const_cast<uint8_t*>(tail.data()), DWORD(tail.size())))
+    if (!update || !UpdateResourceW(update.get(), L"APP", MAKEINTRESOURCEW(1), 2052, app.data(), n))
+        return false;
+    if (!tail.empty() && !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), 2052,
+                                          const_cast<uint8_t*>(tail.data()), DWORD(tail.size())))
         return false;
     return EndUpdateResourceW(update.release(), FALSE) != FALSE;
 }
@@ -106,9 +112,7 @@ std::vector<uint8_t> Sandbox::Payload(const std::vector<fixture::ZipItem>& items
 }
 
 std::wstring Sandbox::Build(const std::vector<fixture::ZipItem>& payloadItems) {
-    std::wstring exe = temp / (L"setup" + std::to_wstring(builds++) + L".exe");
-    EXPECT_TRUE(fixture::BuildInstaller(exe, &config, Payload(payloadItems)));
-    return exe;
+    return BuildTail(Packed(Payload(payloadItems)));
 }
 
 std::wstring Sandbox::BuildTail(const std::vector<uint8_t>& tail) {
