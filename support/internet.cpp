@@ -109,6 +109,8 @@ bool CInternet::Download(const wchar_t* address) {
 
 bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
     received = 0;
+    DWORD windowStart = GetTickCount();
+    uint32_t windowBytes = 0;
     for (;;) {
         uint32_t room = length - received;
         DWORD got = 0;
@@ -119,11 +121,38 @@ bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
             if (got != 0) return false;
             break;
         }
-        DWORD want = room < kChunk ? room : kChunk;
-        if (!InternetReadFile(request.get(), buffer + received, want, &got)) return false;
-        if (got == 0) break;
-        received += got;
-        if (callback) callback(needed, received, user);
+        // A chunk is gathered from reads of what has arrived: one full-sized
+        // read would wait for all of it however slowly it came, and the speed
+        // check would never run. Progress is still reported per chunk.
+        const DWORD want = room < kChunk ? room : kChunk;
+        DWORD filled = 0;
+        bool closed = false;
+        while (filled < want) {
+            DWORD ask = want - filled;
+            if (lowSpeedMs) {
+                DWORD available = 0;
+                if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) return false;
+                if (available > 0 && available < ask) ask = available;
+            }
+            if (!InternetReadFile(request.get(), buffer + received + filled, ask, &got)) return false;
+            if (got == 0) {
+                closed = true;
+                break;
+            }
+            filled += got;
+            windowBytes += got;
+            if (lowSpeedMs && GetTickCount() - windowStart >= lowSpeedMs) {
+                if (windowBytes < lowSpeedBytes) {
+                    received += filled;
+                    return false;
+                }
+                windowStart = GetTickCount();
+                windowBytes = 0;
+            }
+        }
+        received += filled;
+        if (filled > 0 && callback) callback(needed, received, user);
+        if (closed) break;
     }
     // A reused larger buffer still holds the previous body past this point.
     buffer[received] = 0;

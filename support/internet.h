@@ -25,6 +25,15 @@ public:
     // Bodies announced larger than this are refused before anything is
     // allocated; 0 means no limit beyond what fits in 32 bits.
     void SetSizeLimit(uint32_t limit) { sizeLimit = limit; }
+    // A body that brings fewer than `bytes` in any `milliseconds` is given
+    // up: the receive time-out only catches a silent server, not one that
+    // trickles a byte at a time. 0 milliseconds switches the check off.
+    void SetLowSpeedLimit(uint32_t bytes, uint32_t milliseconds) {
+        lowSpeedBytes = bytes;
+        lowSpeedMs = milliseconds;
+    }
+    static constexpr uint32_t kLowSpeedBytes = 1024;
+    static constexpr uint32_t kLowSpeedMs = 60000;
 
     // True only for status 200 with a Content-Length and exactly that many
     // body bytes; the body is then the first `received` bytes of `buffer`,
@@ -46,4 +55,6 @@ private:
     void FreeBuffer();
 
     uint32_t sizeLimit = 0;
+    uint32_t lowSpeedBytes = kLowSpeedBytes;
+    uint32_t lowSpeedMs = kLowSpeedMs;
 };

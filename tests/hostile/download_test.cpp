@@ -11,6 +11,7 @@
 
 #include "app/install_worker.h"
 #include "support/digest.h"
+#include "support/internet.h"
 #include "tests/hostile/hostile_fixture.h"
 
 using hostile::Text;
@@ -198,4 +199,19 @@ TEST_F(LyingServer, SizesBeyondThirtyTwoBitsDoNotWrapTheProgress) {
     EXPECT_GT(report.reports, 0);
     EXPECT_EQ(0, report.beyond);
     EXPECT_EQ(UINT32_MAX, report.lastTotal);
+}
+
+// A server that sends a byte now and then is never silent long enough for
+// the receive time-out; the low-speed limit gives it up.
+TEST_F(LyingServer, ATricklingServerIsGivenUp) {
+    CInternet net;
+    net.SetLowSpeedLimit(100, 1500);  // the default is 1 KB a minute
+    DWORD start = GetTickCount();
+    std::wstring url = base + L"/bad/trickle";
+    EXPECT_FALSE(net.Download(url.c_str()));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 1500u);
+    EXPECT_LT(elapsed, 6000u);
+    EXPECT_GT(net.received, 0u);
+    EXPECT_LT(net.received, 1000u);
 }

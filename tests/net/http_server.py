@@ -64,6 +64,18 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             # then the rest: a client that waits it out gets the whole body.
             body = pattern(40000)
             self.raw(ok + "Content-Length: 40000\r\n", body[:20000], 12.0, body[20000:])
+        elif name == "trickle":
+            # Announces 1,000 bytes and sends one every 0.2 s: never silent
+            # long enough for a receive time-out, yet never done.
+            self.wfile.write((ok + "Content-Length: 1000\r\n\r\n").encode("ascii"))
+            try:
+                for _ in range(1000):
+                    self.wfile.write(b"t")
+                    self.wfile.flush()
+                    time.sleep(0.2)
+            except OSError:
+                pass
+            self.close_connection = True
         elif name == "huge":
             self.raw(ok + "Content-Length: 4294967295\r\n", pattern(100))
         else:
