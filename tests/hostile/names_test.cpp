@@ -46,6 +46,12 @@ TEST_F(HostileNames, EveryEntryStaysInsideAndRefusalsAreCounted) {
         {"sub/nul", nullptr},
         {"com1.dat", nullptr},
         {"stream.txt:hidden", nullptr},
+        {"wild*.txt", nullptr},
+        {"what?.txt", nullptr},
+        {"pipe|x.txt", nullptr},
+        {"angle<x>.txt", nullptr},
+        {"tab\t.txt", nullptr},
+        {"dots/.../evil10.txt", L"dots\\evil10.txt"},
         {"", nullptr},
         {"..", nullptr},
     };
@@ -75,7 +81,7 @@ TEST_F(HostileNames, EveryEntryStaysInsideAndRefusalsAreCounted) {
     std::set<std::wstring> allowed = {Installed(L"good.txt"), Installed(L"twice.txt"),
                                       Installed(L"uninst.dat"), Installed(L"abs\\"),
                                       Installed(L"server\\"), Installed(L"server\\share\\"),
-                                      Installed(L"x\\")};
+                                      Installed(L"x\\"), Installed(L"dots\\")};
     for (const Case& c : cases)
         if (c.lands) allowed.insert(Installed(c.lands));
     for (const std::wstring& p : tree)
