@@ -158,8 +158,10 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
     CInternet net;
     ItemProgress chunkContext{progress, progress ? progress->done : 0};
     if (progress) net.SetCallback(OnChunk, &chunkContext);
-    // A body larger than the entry cannot be the right one.
-    if (item->size > 0) net.SetSizeLimit(uint32_t(item->size));
+    // A body larger than the entry cannot be the right one; it is refused
+    // before anything is read. (For an empty entry the limit is one byte: a
+    // limit of 0 would mean none.)
+    net.SetSizeLimit(item->size > 0 ? uint32_t(item->size) : 1);
     if (!net.Download(address)) return false;
     if (!BodyMatches(net.buffer, net.received, item)) return false;
     return InstallBytes(path, net.buffer, net.received);

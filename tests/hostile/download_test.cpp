@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/install_worker.h"
+#include "client/update_download.h"
 #include "support/digest.h"
 #include "support/internet.h"
 #include "tests/hostile/hostile_fixture.h"
@@ -214,4 +215,27 @@ TEST_F(LyingServer, ATricklingServerIsGivenUp) {
     EXPECT_LT(elapsed, 6000u);
     EXPECT_GT(net.received, 0u);
     EXPECT_LT(net.received, 1000u);
+}
+
+// An entry of 0 bytes whose address serves a large body: the body is refused
+// by its announced length before any of it is read into memory.
+TEST_F(LyingServer, AnEmptyEntryDoesNotDownloadALargeBody) {
+    std::string big = fixture::Noise(3 * 1024 * 1024, 5);
+    ServeFile(L"big.bin", big);
+    UpdateItem item = {};
+    item.action = kUpdateAdd;
+    item.size = 0;
+    wcscpy(item.file, L"empty.bin");
+    wcscpy(item.md5, Md5("").c_str());
+    wcscpy(item.url, FileUrl(L"big.bin").c_str());
+    int chunks = 0;
+    DownloadProgress progress = {};
+    progress.callback = [](uint32_t, uint32_t, const wchar_t* file, void* user) {
+        if (!file) ++*static_cast<int*>(user);
+    };
+    progress.user = &chunks;
+    ASSERT_TRUE(CreateDirectoryW(installDir.c_str(), nullptr));
+    EXPECT_FALSE(DownloadItem(installDir.c_str(), &progress, &item));
+    EXPECT_EQ(0, chunks) << "body bytes were read";
+    EXPECT_FALSE(FileExists(Installed(L"empty.bin")));
 }
