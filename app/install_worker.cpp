@@ -81,7 +81,7 @@ bool WritePiece(const void* bytes, uint32_t count, void* context) {
     return true;
 }
 
-// True when path (with or without a trailing "\\") is a folder.
+// True when path, with or without a trailing backslash, is a folder.
 bool IsFolder(const wchar_t* path) {
     wchar_t trimmed[MAX_PATH];
     wcsncpy(trimmed, path, MAX_PATH - 1);
