@@ -3,27 +3,26 @@
 CTrayPos::CTrayPos() {
     // The lock exists before the thread that may take it.
     InitializeCriticalSection(&lock_);
-    stop_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (stop_) thread_ = CreateThread(nullptr, 0, &CTrayPos::ThreadMain, this, 0, nullptr);
+    stop_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (stop_) thread_.reset(CreateThread(nullptr, 0, &CTrayPos::ThreadMain, this, 0, nullptr));
 }
 
 CTrayPos::~CTrayPos() {
     StopWatching();
-    if (stop_) CloseHandle(stop_);
+    stop_.reset();
     DeleteCriticalSection(&lock_);
 }
 
 void CTrayPos::StopWatching() {
     if (!thread_) return;
-    SetEvent(stop_);
-    if (WaitForSingleObject(thread_, 5000) == WAIT_TIMEOUT) TerminateThread(thread_, 0);
-    CloseHandle(thread_);
-    thread_ = nullptr;
+    SetEvent(stop_.get());
+    if (WaitForSingleObject(thread_.get(), 5000) == WAIT_TIMEOUT) TerminateThread(thread_.get(), 0);
+    thread_.reset();
 }
 
 DWORD WINAPI CTrayPos::ThreadMain(void* self) {
     auto* watcher = static_cast<CTrayPos*>(self);
-    while (WaitForSingleObject(watcher->stop_, 1000) == WAIT_TIMEOUT) watcher->Poll();
+    while (WaitForSingleObject(watcher->stop_.get(), 1000) == WAIT_TIMEOUT) watcher->Poll();
     return 0;
 }
 

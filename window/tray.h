@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "support/handle.h"
+
 #include <atomic>
 
 class CTrayPos {
@@ -23,7 +25,7 @@ public:
     void SetPopup(HWND popup) { popup_.store(popup); }
     HWND GetPopup() const { return popup_.load(); }
     bool IsHovering() const { return hovering_.load() == 1; }
-    bool IsRunning() const { return thread_ != nullptr; }
+    bool IsRunning() const { return static_cast<bool>(thread_); }
 
     // One poll of the watcher thread (also called by tests).
     void Poll();
@@ -38,8 +40,8 @@ private:
     static DWORD WINAPI ThreadMain(void* self);
 
     POINT last_ = {0, 0};
-    HANDLE thread_ = nullptr;
-    HANDLE stop_ = nullptr;
+    UniqueKernelHandle thread_;
+    UniqueKernelHandle stop_;
     std::atomic<int> hovering_{0};
     std::atomic<HWND> popup_{nullptr};
     CRITICAL_SECTION lock_;
