@@ -137,7 +137,7 @@ bool IsDotsOnly(const wchar_t* begin, const wchar_t* end) {
     return dot;
 }
 
-// The described rules: drive prefixes, leading separators, and everything
+// The basic rules: drive prefixes, leading separators, and everything
 // up to the first separator-".."-separator sequence.
 void StripPrefixes(std::wstring* text) {
     static const wchar_t* const kUpLevels[] = {L"\\..\\", L"\\../", L"/../", L"/..\\"};

@@ -129,7 +129,7 @@ private:
     static inline int counter_ = 0;
 };
 
-TEST_F(DownloadTest, TwoEntriesReportInTheDescribedSequence) {
+TEST_F(DownloadTest, TwoEntriesReportTotalDoneAndNamesInOrder) {
     auto a = Pattern(100), b = Bytes(std::string(50, 'b'));
     std::vector<UpdateItem> items = {Item(0, L"sub\\a.bin", 100, Md5(a), Serve(L"a.bin", a)),
                                      Item(0, L"b.bin", 50, Md5(b), Serve(L"b.bin", b))};
