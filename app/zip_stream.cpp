@@ -10,55 +10,7 @@
 #include <memory>
 #include <new>
 
-namespace {
-
-struct Cursor {
-    const uint8_t* bytes;
-    uint64_t size;
-    uint64_t position;
-};
-
-voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int mode) {
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
-    auto* source = static_cast<const ZipStream::MemorySource*>(opaque);
-    return new (std::nothrow) Cursor{source->bytes, source->size, 0};
-}
-
-uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
-    auto* c = static_cast<Cursor*>(stream);
-    uint64_t left = c->size - c->position;
-    uLong n = left < size ? static_cast<uLong>(left) : size;
-    std::memcpy(buf, c->bytes + c->position, n);
-    c->position += n;
-    return n;
-}
-
-uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<Cursor*>(stream)->position; }
-
-long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* c = static_cast<Cursor*>(stream);
-    uint64_t base;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = c->position; break;
-        case ZLIB_FILEFUNC_SEEK_END: base = c->size; break;
-        default: return -1;
-    }
-    if (offset > c->size || base > c->size - offset) return -1;
-    c->position = base + offset;
-    return 0;
-}
-
-int ZCALLBACK MemClose(voidpf, voidpf stream) {
-    delete static_cast<Cursor*>(stream);
-    return 0;
-}
-
-int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
-
-}  // namespace
+#include "support/zip_memory.h"
 
 ZipStream::~ZipStream() { Close(); }
 
@@ -73,15 +25,8 @@ bool ZipStream::OpenFromMemory(const void* bytes, uint64_t size, const char* pas
     if (handle_ || !bytes) return false;
     memory_.bytes = static_cast<const uint8_t*>(bytes);
     memory_.size = size;
-    zlib_filefunc64_def functions = {};
-    functions.zopen64_file = MemOpen;
-    functions.zread_file = MemRead;
-    functions.zwrite_file = MemWrite;
-    functions.ztell64_file = MemTell;
-    functions.zseek64_file = MemSeek;
-    functions.zclose_file = MemClose;
-    functions.zerror_file = MemError;
-    functions.opaque = &memory_;
+    zlib_filefunc64_def functions;
+    FillMemoryFileFunctions(&functions, &memory_);  // the reader keeps &memory_ until Close
     // unzOpen2_64 needs a non-null name; the memory callbacks ignore it.
     handle_ = unzOpen2_64("memory", &functions);
     if (!handle_) {

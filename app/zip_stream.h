@@ -7,16 +7,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/zip_memory.h"
+
 class ZipStream {
 public:
     // Receives each piece of an entry; answering false cancels the read.
     using Sink = bool (*)(const void* bytes, uint32_t count, void* context);
 
-    // The block a memory-opened archive reads; public for the callbacks.
-    struct MemorySource {
-        const uint8_t* bytes = nullptr;
-        uint64_t size = 0;
-    };
+    using MemorySource = ZipMemorySource;
 
     ZipStream() = default;
     ~ZipStream();

@@ -8,59 +8,9 @@
 #include <new>
 
 #include "support/data.h"
+#include "support/zip_memory.h"
 
 namespace {
-
-// --- memory source: the reader sees the caller's block as a read-only file.
-
-struct MemoryCursor {
-    const XZip::MemorySource* source;
-    uint64_t position;
-};
-
-voidpf ZCALLBACK MemoryOpen(voidpf opaque, const void*, int mode) {
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
-    return new (std::nothrow) MemoryCursor{static_cast<const XZip::MemorySource*>(opaque), 0};
-}
-
-uLong ZCALLBACK MemoryRead(voidpf, voidpf stream, void* buf, uLong size) {
-    auto* cursor = static_cast<MemoryCursor*>(stream);
-    uint64_t left = cursor->source->size - cursor->position;
-    uLong n = left < size ? static_cast<uLong>(left) : size;
-    std::memcpy(buf, cursor->source->bytes + cursor->position, n);
-    cursor->position += n;
-    return n;
-}
-
-uLong ZCALLBACK MemoryWrite(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK MemoryTell(voidpf, voidpf stream) {
-    return static_cast<MemoryCursor*>(stream)->position;
-}
-
-long ZCALLBACK MemorySeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* cursor = static_cast<MemoryCursor*>(stream);
-    // The reader passes backward moves as negative numbers cast to unsigned.
-    int64_t delta = static_cast<int64_t>(offset);
-    int64_t base = 0;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(cursor->position); break;
-        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(cursor->source->size); break;
-        default: return -1;
-    }
-    int64_t size = int64_t(cursor->source->size);
-    if ((delta > 0 && delta > size - base) || (delta < 0 && -delta > base)) return -1;
-    cursor->position = uint64_t(base + delta);
-    return 0;
-}
-
-int ZCALLBACK MemoryClose(voidpf, voidpf stream) {
-    delete static_cast<MemoryCursor*>(stream);
-    return 0;
-}
-
-int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 
 // --- entry records
 
@@ -245,15 +195,8 @@ bool XZip::OpenFromMemory(const void* bytes, uint32_t size, const char* password
     if (handle_ || !bytes) return false;
     memory_.bytes = static_cast<const uint8_t*>(bytes);
     memory_.size = size;
-    zlib_filefunc64_def functions = {};
-    functions.zopen64_file = MemoryOpen;
-    functions.zread_file = MemoryRead;
-    functions.zwrite_file = MemoryWrite;
-    functions.ztell64_file = MemoryTell;
-    functions.zseek64_file = MemorySeek;
-    functions.zclose_file = MemoryClose;
-    functions.zerror_file = MemoryError;
-    functions.opaque = &memory_;  // the reader keeps this pointer until Close
+    zlib_filefunc64_def functions;
+    FillMemoryFileFunctions(&functions, &memory_);  // the reader keeps &memory_ until Close
     handle_ = unzOpen2_64(&memory_, &functions);
     if (!handle_ && IsEmptyArchive(memory_.bytes, memory_.size)) handle_ = &g_emptyArchive;
     return FinishOpen(password);

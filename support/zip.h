@@ -2,6 +2,8 @@
 // client's files, read from memory (without copying) or from a file.
 #pragma once
 
+#include "support/zip_memory.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -57,11 +59,7 @@ public:
     // index -1 answers the entry count in info->index.
     bool GetEntryInfo(int index, ZipEntryInfo* info);
 
-    // The memory source of OpenFromMemory; public for the reader's callbacks.
-    struct MemorySource {
-        const uint8_t* bytes = nullptr;
-        uint64_t size = 0;
-    };
+    using MemorySource = ZipMemorySource;
 
 private:
     struct Entry {
