@@ -1,5 +1,7 @@
 #include "tests/app/e2e_util.h"
 
+#include "tests/common/test_util.h"
+
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -162,17 +164,7 @@ void RemoveProduct(const std::wstring& company, const std::wstring& app, const s
 }
 
 std::wstring ShortcutTarget(const std::wstring& lnk) {
-    ComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.put_void())))
-        return L"";
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) ||
-        FAILED(file->Load(lnk.c_str(), STGM_READ)))
-        return L"";
-    wchar_t target[MAX_PATH] = {};
-    if (FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return L"";
-    return target;
+    return testing_util::ReadShortcut(lnk).target;
 }
 
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {

@@ -31,10 +31,13 @@ std::wstring Format(CClientInfo& info) {
 }
 
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text, bool bom) {
-    std::vector<uint8_t> b;
-    if (bom) b = {0xFF, 0xFE};
-    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
-    b.insert(b.end(), p, p + text.size() * 2);
+    size_t mark = bom ? 2 : 0;
+    std::vector<uint8_t> b(mark + text.size() * 2);
+    if (bom) {
+        b[0] = 0xFF;
+        b[1] = 0xFE;
+    }
+    memcpy(b.data() + mark, text.data(), text.size() * 2);
     return b;
 }
 

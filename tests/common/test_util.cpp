@@ -1,9 +1,12 @@
 #include "tests/common/test_util.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
+
+#include "support/handle.h"
 
 namespace testing_util {
 namespace {
@@ -103,6 +106,25 @@ std::string Narrow(const std::wstring& w) {
     std::string s(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
     return s;
+}
+
+ShortcutInfo ReadShortcut(const std::wstring& file) {
+    ShortcutInfo info;
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> persist;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.put_void())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
+        FAILED(persist->Load(file.c_str(), STGM_READ)))
+        return info;
+    wchar_t target[MAX_PATH] = {};
+    if (FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return info;
+    WORD hotkey = 0;
+    if (FAILED(link->GetHotkey(&hotkey))) return info;
+    info.hotkey = hotkey;
+    info.target = target;
+    info.loaded = true;
+    return info;
 }
 
 }  // namespace testing_util

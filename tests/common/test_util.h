@@ -40,4 +40,12 @@ void RemoveTree(const std::wstring& path);
 
 std::string Narrow(const std::wstring& text);  // UTF-8, for messages
 
+// A shortcut read back through IShellLinkW / IPersistFile (COM must be up).
+struct ShortcutInfo {
+    bool loaded = false;
+    std::wstring target;
+    uint16_t hotkey = 0xFFFF;  // not read yet, unlike 0 (no hot key)
+};
+ShortcutInfo ReadShortcut(const std::wstring& file);
+
 }  // namespace testing_util

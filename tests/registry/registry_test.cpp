@@ -199,29 +199,6 @@ TEST_F(RegistryTest, KeyNamesThatReachOtherKeysOrDoNotFitAreRefused) {
 
 // --- WriteRegistry / DeleteRegistry --------------------------------------
 
-struct LinkInfo {
-    bool loaded = false;
-    std::wstring target;
-    WORD hotkey = 0xFFFF;
-};
-
-LinkInfo ReadShortcut(const std::wstring& file) {
-    LinkInfo info;
-    ComPtr<IShellLinkW> link;
-    ComPtr<IPersistFile> persist;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.put_void())) ||
-        FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void())) ||
-        FAILED(persist->Load(file.c_str(), STGM_READ)))
-        return info;
-    wchar_t target[MAX_PATH] = {};
-    link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
-    link->GetHotkey(&info.hotkey);
-    info.target = target;
-    info.loaded = true;
-    return info;
-}
-
 std::wstring Folder(int csidl) {
     wchar_t out[MAX_PATH] = {};
     GetSpecialFolder(out, csidl);
@@ -293,7 +270,7 @@ TEST_F(WriteRegistryTest, DocumentedExample) {
     Shortcuts links(L"产品名称");
     for (const auto& file : links.Files()) {
         SCOPED_TRACE(Narrow(file));
-        LinkInfo link = ReadShortcut(file);
+        testing_util::ShortcutInfo link = testing_util::ReadShortcut(file);
         ASSERT_TRUE(link.loaded);
         bool isUninstall = file == links.groupUninstall;
         EXPECT_EQ(isUninstall ? L"C:\\Games\\unins000.exe" : L"C:\\Games\\client.exe", link.target);
@@ -325,7 +302,7 @@ TEST_F(WriteRegistryTest, LaunchProgramIsTheMainPathButNotTheIcon) {
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCompany + L"app";
     EXPECT_EQ(Utf16(L"C:\\Games\\play.exe"), QueryRaw(product, L"main").bytes);
     EXPECT_EQ(Utf16(L"C:\\Games\\client.exe"), QueryRaw(uninstall, L"DisplayIcon").bytes);
-    EXPECT_EQ(L"C:\\Games\\play.exe", ReadShortcut(Shortcuts(name).desktop).target);
+    EXPECT_EQ(L"C:\\Games\\play.exe", testing_util::ReadShortcut(Shortcuts(name).desktop).target);
 }
 
 TEST_F(WriteRegistryTest, MainPathThatDoesNotFitStopsBeforeMainAndShortcuts) {

@@ -91,29 +91,6 @@ void Touch(const std::wstring& path, DWORD attributes = 0) {
     if (attributes) SetFileAttributesW(path.c_str(), attributes);
 }
 
-struct LinkInfo {
-    bool loaded = false;
-    std::wstring target;
-    WORD hotkey = 0;
-};
-
-LinkInfo ReadShortcut(const std::wstring& file) {
-    LinkInfo info;
-    ComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.put_void())))
-        return info;
-    ComPtr<IPersistFile> persist;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, persist.put_void()))) return info;
-    if (FAILED(persist->Load(file.c_str(), STGM_READ))) return info;
-    wchar_t target[MAX_PATH] = {};
-    link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
-    link->GetHotkey(&info.hotkey);
-    info.target = target;
-    info.loaded = true;
-    return info;
-}
-
 std::wstring SpecialFolder(int csidl) {
     wchar_t out[MAX_PATH];
     EXPECT_TRUE(GetSpecialFolder(out, csidl));
@@ -289,7 +266,7 @@ TEST(CreateShortcut, HotKeyIsStoredWithCtrlShift) {
         std::wstring file = dir / (L"link" + std::to_wstring(c.hotkey) + L".lnk");
         NotifyWatcher watch(dir.path());
         ASSERT_TRUE(CreateShortcut(target.c_str(), file.c_str(), c.hotkey));
-        LinkInfo info = ReadShortcut(file);
+        testing_util::ShortcutInfo info = testing_util::ReadShortcut(file);
         ASSERT_TRUE(info.loaded);
         EXPECT_EQ(target, info.target);
         EXPECT_EQ(c.stored, info.hotkey);
@@ -310,7 +287,7 @@ TEST(CreateShortcutIn, RefusesNamesThatLeaveTheFolderOrDoNotFit) {
     std::wstring folder = dir / L"group";
     ASSERT_TRUE(CreateDirectoryTree(folder.c_str(), L'\\'));
     EXPECT_TRUE(CreateShortcutIn(L"C:\\x.exe", folder.c_str(), L"游戏", 0));
-    EXPECT_TRUE(ReadShortcut(folder + L"\\游戏.lnk").loaded);
+    EXPECT_TRUE(testing_util::ReadShortcut(folder + L"\\游戏.lnk").loaded);
 
     EXPECT_FALSE(CreateShortcutIn(L"C:\\x.exe", folder.c_str(), L"..\\escaped", 0));
     EXPECT_FALSE(FileExists(dir / L"escaped.lnk"));
@@ -343,7 +320,7 @@ TEST(SpecialFolderShortcuts, CreateAndDelete) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing_util::Narrow(c.file));
         ASSERT_TRUE(c.create(target, name.c_str(), L'1'));
-        LinkInfo info = ReadShortcut(c.file);
+        testing_util::ShortcutInfo info = testing_util::ReadShortcut(c.file);
         EXPECT_TRUE(info.loaded);
         EXPECT_STREQ(target, info.target.c_str());
         EXPECT_EQ(0x0331, info.hotkey);
