@@ -78,15 +78,7 @@ else
   say "screenshot of the installer window (ready state)"
   "$root/scripts/wine-run.sh" "$out/setup.exe" >/dev/null 2>&1 &
   pid=$!
-  window=
-  for _ in $(seq 1 150); do
-    for w in $(xdotool search --pid "$pid" --name "$name" 2>/dev/null || true); do
-      eval "$(xdotool getwindowgeometry --shell "$w")"
-      if ((WIDTH >= 600)); then window=$w; break; fi
-    done
-    [[ -n "$window" ]] && break
-    sleep 0.2
-  done
+  window=$(skin_find_window "$pid" "$name")
   # Without a compositor the shadow frame shows over black.
   window_shot() {
     eval "$(xdotool getwindowgeometry --shell "$window")"

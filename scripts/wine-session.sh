@@ -38,3 +38,18 @@ skin_session_start() {
   wineserver -p || { echo "wineserver did not start" >&2; return 1; }
   wine wineboot >/dev/null 2>&1 || true
 }
+
+# Prints the id of a program's main window once it is shown (empty after
+# 30 s). Wine also names a 1x1 helper window after it: only a window at
+# least 600 pixels wide counts.
+#   window=$(skin_find_window PID TITLE)
+skin_find_window() {
+  local w WIDTH
+  for _ in $(seq 1 150); do
+    for w in $(xdotool search --pid "$1" --name "$2" 2>/dev/null || true); do
+      WIDTH=$(xdotool getwindowgeometry --shell "$w" 2>/dev/null | sed -n 's/^WIDTH=//p')
+      if ((${WIDTH:-0} >= 600)); then echo "$w"; return 0; fi
+    done
+    sleep 0.2
+  done
+}

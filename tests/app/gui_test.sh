@@ -11,9 +11,9 @@ export WINEPREFIX=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 run() { "$root/scripts/wine-run.sh" "$@"; }
 
+source "$root/scripts/wine-session.sh"
 if [[ -z "${DISPLAY:-}" ]]; then
   # Standalone: a display and server of our own.
-  source "$root/scripts/wine-session.sh"
   skin_session_start
 fi
 
@@ -38,17 +38,7 @@ run "$build/bin/make_gui_package.exe" "$W\\setup.exe" "$W\\game\\" || fail "pack
 # Waits for the installer window; sets window, ox and oy (the client area:
 # the window plus its 6-pixel frame; skin coordinates count from there).
 find_window() {
-  window=
-  local w
-  for _ in $(seq 1 150); do
-    # Wine also names a 1x1 helper window after it: take the real one.
-    for w in $(xdotool search --pid "$installer_pid" --name "安装测试游戏gui" 2>/dev/null || true); do
-      eval "$(xdotool getwindowgeometry --shell "$w")"
-      if ((WIDTH >= 600)); then window=$w; break; fi
-    done
-    [[ -n "$window" ]] && break
-    sleep 0.2
-  done
+  window=$(skin_find_window "$installer_pid" "安装测试游戏gui")
   [[ -n "$window" ]] || fail "installer window did not appear"
   sleep 1
   eval "$(xdotool getwindowgeometry --shell "$window")"
