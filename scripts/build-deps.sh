@@ -1,26 +1,52 @@
 #!/usr/bin/env bash
 # Obtains the Debian source packages of zlib (with minizip), libpng1.6 and
 # libjpeg-turbo through a private apt configuration (the machine's own apt
-# setup is left alone) and cross-builds them as static i686 libraries.
+# setup is left alone) and cross-builds them as static libraries for one
+# target, i686 (the default) or x86_64.
 #
-# The result lands in a cache outside the clone, keyed by the source package
-# versions and this script, and the prefix path is printed on the last line:
-#   DEPS_PREFIX=$(scripts/build-deps.sh | tail -n1)
+# The result lands in a cache outside the clone, keyed by the target, the
+# source package versions and this script, and the prefix path is printed on
+# the last line:
+#   DEPS_PREFIX=$(scripts/build-deps.sh [i686|x86_64] | tail -n1)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh"
+target=${1:-i686}
+triple=$(skin_triple "$target")
 cache=${SKIN_INSTALLER_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/skin-installer}
-triple=i686-w64-mingw32
 cc=${triple}-gcc-posix
 ar=${triple}-ar
 jobs=$(nproc)
 
 mkdir -p "$cache/apt/lists/partial" "$cache/apt/archives/partial" "$cache/src"
 
+log() { echo "[deps] $*" >&2; }
+
+# The Debian mirror this machine's own apt uses: the first URI of a deb822
+# sources file, else the first "deb" line of sources.list.
+mirror_of_machine() {
+  local f uri
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [[ -f $f ]] || continue
+    # Only stanzas that carry Debian's own suites (not a vendor's repository).
+    uri=$(awk 'BEGIN{RS=""} /Suites:[^\n]*bookworm([ \t\n]|$)/ && !/security/ {
+                 if (match($0, /URIs:[ \t]*[^ \t\n]+/)) { u=substr($0, RSTART, RLENGTH); sub(/URIs:[ \t]*/, "", u); print u; exit } }' "$f")
+    [[ -n $uri ]] && { echo "$uri"; return; }
+  done
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [[ -f $f ]] || continue
+    uri=$(awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i !~ /^\[/) { if ($(i+1) ~ /^bookworm$/) { print $i; exit } break } }' "$f")
+    [[ -n $uri ]] && { echo "$uri"; return; }
+  done
+}
+mirror=${SKIN_DEBIAN_MIRROR:-$(mirror_of_machine)}
+[[ -n $mirror ]] || { log "no Debian bookworm mirror found in /etc/apt (set SKIN_DEBIAN_MIRROR)"; exit 1; }
+
 sources="$cache/apt/sources.sources"
 cat > "$sources" <<SRC
 Types: deb-src
-URIs: http://deb.debian.org/debian
+URIs: $mirror
 Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
@@ -29,8 +55,6 @@ SRC
 apt_opts=(-o Dir::Etc::SourceList="$sources" -o Dir::Etc::SourceParts=/dev/null
           -o Dir::State::Lists="$cache/apt/lists" -o Dir::Cache="$cache/apt"
           -o Dir::State::status=/dev/null -o APT::Sandbox::User=root)
-
-log() { echo "[deps] $*" >&2; }
 
 # The index is refreshed at most once a day; an offline machine with a warm
 # cache keeps working with what it has.
@@ -60,8 +84,8 @@ for p in "${pkgs[@]}"; do
   dscs+=("$dsc")
 done
 
-key=$( { for d in "${dscs[@]}"; do basename "$d"; done; cat "$0"; } | sha256sum | cut -c1-16)
-prefix="$cache/prefix-$key"
+key=$( { echo "$triple"; for d in "${dscs[@]}"; do basename "$d"; done; cat "$0"; } | sha256sum | cut -c1-16)
+prefix="$cache/prefix-$target-$key"
 if [[ -f "$prefix/.complete" ]]; then
   echo "$prefix"
   exit 0
@@ -75,7 +99,7 @@ unpack() { # dsc dir
   (cd "$work" && dpkg-source --no-check -x "$1" "$2" >&2)
 }
 
-toolchain="$here/../cmake/toolchain-i686-mingw.cmake"
+toolchain="$here/../cmake/toolchain-$target-mingw.cmake"
 cflags="-O2 -DNDEBUG"
 
 # --- zlib and minizip: compiled by hand, zlib's own build renames zconf.h in

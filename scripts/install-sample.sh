@@ -15,23 +15,42 @@
 # installed client).
 # --visible runs the installer window on this machine's display ($DISPLAY)
 # and waits for you to use it; otherwise everything runs on a private Xvfb.
+#
+# The 32-bit programs are used where this machine runs 32-bit code, the
+# 64-bit ones otherwise (or with SKIN_FORCE_X64=1); the script says which.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/wine-env.sh"
 visible=0
 [[ "${1:-}" == --visible ]] && visible=1
-export BUILD_DIR=${BUILD_DIR:-$root/build}
 out=${OUT_DIR:-$root/out}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 say() { printf '\n== %s\n' "$*"; }
 
-say "building (scripts/build.sh)"
-bash "$root/scripts/build.sh"
+say "setting up the machine (scripts/setup-machine.sh)"
+bash "$root/scripts/setup-machine.sh"
+if skin_runs_i686 "$(skin_build_dir i686)/wineprefix"; then
+  target=i686
+  say "this machine runs 32-bit Windows programs: using the 32-bit (i686) programs"
+else
+  target=x86_64
+  say "this machine cannot run 32-bit Windows programs ($(skin_i686_why)): using the 64-bit (x86_64) programs"
+fi
+export BUILD_DIR=${BUILD_DIR:-$(skin_build_dir "$target")}
+
+say "building (scripts/build.sh $target)"
+SKIP_SETUP=1 bash "$root/scripts/build.sh" "$target"
 
 say "making the sample installer with mkinstaller"
 export WINEPREFIX=$out/wineprefix
+if [[ -n $(skin_prefix_target "$WINEPREFIX") && $(skin_prefix_target "$WINEPREFIX") != "$target" ]]; then
+  echo "$WINEPREFIX was made for the other architecture: made anew"
+  rm -rf "$WINEPREFIX"
+fi
 rm -f "$out/setup.exe"
+MKINSTALLER_EXE=$BUILD_DIR/bin/mkinstaller.exe \
 bash "$root/tools/mkinstaller" --stub "$BUILD_DIR/bin/installer.exe" --config "$root/sample/app.txt" \
   --skin "$root/sample/skin" --client "$BUILD_DIR/sample/client" --out "$out/setup.exe"
 ls -l "$out/setup.exe"
@@ -42,19 +61,23 @@ company=$(field company) app=$(field app) name=$(field name)
 product_key="HKLM\\Software\\$company\\$app"
 uninstall_key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$company$app"
 
+skin_wine_env "$target"
 if ((visible)) && [[ -n "${DISPLAY:-}" ]]; then
-  export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  "$root/scripts/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+  "$root/scripts/wine-run.sh" --arch "$target" cmd /c exit 0 >/dev/null 2>&1 || true
 else
   unset DISPLAY
   source "$root/scripts/wine-session.sh"
-  skin_session_start
+  skin_session_start "$target"
 fi
-run() { "$root/scripts/wine-run.sh" "$@"; }
+run() { "$root/scripts/wine-run.sh" --arch "$target" "$@"; }
+winepath() { "$SKIN_WINE" winepath "$@"; }
+# Both builds keep their records in the registry's 32-bit view.
+clear_records() {
+  run reg delete "$product_key" /f /reg:32 >/dev/null 2>&1 || true
+  run reg delete "$uninstall_key" /f /reg:32 >/dev/null 2>&1 || true
+}
 # A first installation: no earlier run of this script may answer for it.
-run reg delete "$product_key" /f >/dev/null 2>&1 || true
-run reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
+clear_records
 # Windows gives every profile a Quick Launch folder; a new Wine prefix has
 # none, and the installer only puts its shortcut into it.
 appdata=$(run cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
@@ -76,7 +99,8 @@ else
   clear_gui_dir
 
   say "screenshot of the installer window (ready state)"
-  "$root/scripts/wine-run.sh" "$out/setup.exe" >/dev/null 2>&1 &
+  # (wine-run.sh execs Wine, so $! is the installer's own process.)
+  "$root/scripts/wine-run.sh" --arch "$target" "$out/setup.exe" >/dev/null 2>&1 &
   pid=$!
   window=$(skin_find_window "$pid" "$name")
   # Without a compositor the shadow frame shows over black.
@@ -122,8 +146,7 @@ else
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   # The silent run below is a first installation again.
-  run reg delete "$product_key" /f >/dev/null 2>&1 || true
-  run reg delete "$uninstall_key" /f >/dev/null 2>&1 || true
+  clear_records
   clear_gui_dir
 
   say "silent installation: setup.exe silent"
@@ -139,7 +162,7 @@ fi
 say "report"
 reg_value() {  # reg_value KEY NAME
   # reg prints in the console code page (936 here).
-  run reg query "$1" /v "$2" 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null | tr -d '\r' |
+  run reg query "$1" /v "$2" /reg:32 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$2 *REG_SZ *//p"
 }
 {
@@ -176,4 +199,4 @@ reg_value() {  # reg_value KEY NAME
     sort | while read -r lnk; do echo "  $(winepath -w "$lnk" 2>/dev/null </dev/null || echo "$lnk")"; done
 } | tee "$out/install-report.txt"
 echo
-echo "Report saved to $out/install-report.txt; the installer is $out/setup.exe"
+echo "Report saved to $out/install-report.txt; the installer ($target) is $out/setup.exe"

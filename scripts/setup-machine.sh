@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build the project and run
-# its tests under Wine. Safe to run again: it only installs what is missing.
+# Installs what a fresh Debian 12 machine lacks to build both targets and run
+# their tests under Wine. Safe to run again: it only installs what is missing.
+# The i386 packages (wine32 and its X libraries) install everywhere; whether
+# this machine can run them is found out later, by trying (wine-env.sh).
 set -euo pipefail
 
 need_pkgs=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   cmake ninja-build make dpkg-dev patch xz-utils googletest
   wine wine32 wine64 fonts-wine
   # winex11 needs these for per-pixel alpha, cursors and input; they are only
   # recommended by wine32, so a minimal install lacks them.
   libxrender1:i386 libxcursor1:i386 libxrandr2:i386 libxi6:i386 libxcomposite1:i386
   libxinerama1:i386 libxfixes3:i386 libxxf86vm1:i386
+  # and the same for wine64, which runs the 64-bit programs
+  libxrender1 libxcursor1 libxrandr2 libxi6 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1
   xvfb xdotool imagemagick x11-utils
   fonts-wqy-microhei locales
   python3

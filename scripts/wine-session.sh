@@ -1,12 +1,10 @@
 # Sourced by the scripts that run programs under Wine: starts an Xvfb display
 # and a persistent wineserver for one prefix, and stops both on exit.
-#   WINEPREFIX=... source scripts/wine-session.sh
-export WINEARCH=win32
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-
+#   WINEPREFIX=... source scripts/wine-session.sh; skin_session_start TARGET
+# TARGET (i686 or x86_64) is the prefix's architecture; without it, the
+# prefix's own or i686.
 _skin_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$_skin_root/scripts/wine-env.sh"
 _skin_xvfb_pid=
 
 skin_session_stop() {
@@ -15,7 +13,9 @@ skin_session_stop() {
 }
 
 skin_session_start() {
-  local n
+  local n target=${1:-}
+  [[ -n $target ]] || target=$(skin_prefix_target "$WINEPREFIX")
+  skin_wine_env "${target:-i686}" || return 1
   for n in $(seq 91 160); do
     [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -33,10 +33,10 @@ skin_session_start() {
   [[ -n "${DISPLAY:-}" ]] || { echo "no Xvfb display could be started" >&2; return 1; }
   trap skin_session_stop EXIT
   # Creates the prefix on first use, then keeps one server for all programs.
-  "$_skin_root/scripts/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+  "$_skin_root/scripts/wine-run.sh" --arch "$SKIN_TARGET" cmd /c exit 0 >/dev/null 2>&1 || true
   wineserver -w || true
   wineserver -p || { echo "wineserver did not start" >&2; return 1; }
-  wine wineboot >/dev/null 2>&1 || true
+  "$SKIN_WINE" wineboot >/dev/null 2>&1 || true
 }
 
 # Prints the id of a program's main window once it is shown (empty after

@@ -57,12 +57,14 @@ bool ComposePath(wchar_t* out, size_t capacity, std::initializer_list<const wcha
 
 bool IsPlainFileName(const wchar_t* name) {
     if (!name || !name[0]) return false;
-    bool onlyDots = true;
+    // Windows drops trailing blanks and dots from a path: a name made of
+    // them only would stand for the folder it is meant to go into.
+    bool onlyTrimmed = true;
     for (const wchar_t* p = name; *p; ++p) {
         if (*p < 0x20 || wcschr(L"\\/:*?\"<>|", *p)) return false;
-        if (*p != L'.') onlyDots = false;
+        if (*p != L'.' && *p != L' ') onlyTrimmed = false;
     }
-    return !onlyDots;
+    return !onlyTrimmed;
 }
 
 bool CreateDirectoryTree(const wchar_t* path, wchar_t separator) {

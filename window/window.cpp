@@ -18,7 +18,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L" ";
 constexpr DWORD kLayeredAppWindow = WS_EX_LAYERED | WS_EX_APPWINDOW;  // 0xC0000
-constexpr UINT kTrayDataSize = 152;  // the first-version NOTIFYICONDATAW layout
 constexpr BYTE kDisabledFrameAlpha = 198;
 
 // DWM_BLURBEHIND without depending on dwmapi.h: the library is optional.

@@ -7,9 +7,13 @@
 
 #include "window/tray.h"
 
+// The first-version layout (szTip of 64 characters), which every shell
+// takes: 152 bytes in a 32-bit program, more in a 64-bit one (wider handles).
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAW_V1_SIZE == 152, "first-version tray data");
+
 NOTIFYICONDATAW CWindow::TrayData(UINT flags) const {
     NOTIFYICONDATAW data = {};
-    data.cbSize = 152;  // the first-version layout: szTip of 64 characters
+    data.cbSize = NOTIFYICONDATAW_V1_SIZE;
     data.hWnd = handle_;
     data.uID = trayIconId_;
     data.uFlags = flags;

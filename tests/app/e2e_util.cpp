@@ -119,21 +119,11 @@ RunResult Run(const std::wstring& exe, const std::wstring& args, const DialogAns
 }
 
 std::wstring RegistryValue(const std::wstring& key, const wchar_t* name) {
-    wchar_t value[1024] = {};
-    DWORD size = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) !=
-        ERROR_SUCCESS)
-        return L"";
-    return value;
+    return testing_util::ReadRecordValue(key, name);
 }
 
 bool WriteRegistry(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    UniqueKey k;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        k.put(), nullptr) != ERROR_SUCCESS)
-        return false;
-    return RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          DWORD(value.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    return testing_util::WriteRecordValue(key, name, value);
 }
 
 std::vector<std::wstring> ShortcutPaths(const std::wstring& name) {
@@ -153,10 +143,10 @@ std::vector<std::wstring> ShortcutPaths(const std::wstring& name) {
 }
 
 void RemoveProduct(const std::wstring& company, const std::wstring& app, const std::wstring& name) {
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\" + company + L"\\" + app).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\" + company).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE,
-                  (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + company + app).c_str());
+    testing_util::DeleteRecordKey((L"Software\\" + company + L"\\" + app).c_str());
+    testing_util::DeleteRecordKey((L"Software\\" + company).c_str());
+    testing_util::DeleteRecordKey(
+        (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + company + app).c_str());
     std::vector<std::wstring> links = ShortcutPaths(name);
     for (const std::wstring& link : links) DeleteFileW(link.c_str());
     std::wstring group = links[3].substr(0, links[3].rfind(L'\\'));

@@ -12,9 +12,11 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 run() { "$root/scripts/wine-run.sh" "$@"; }
 
 source "$root/scripts/wine-session.sh"
+target=$(skin_pe_target "$build/bin/installer.exe")
+skin_wine_env "$target"
 if [[ -z "${DISPLAY:-}" ]]; then
   # Standalone: a display and server of our own.
-  skin_session_start
+  skin_session_start "$target"
 fi
 
 art=$build/test-artifacts/app_gui
@@ -31,7 +33,7 @@ trap cleanup EXIT
 window= ox=0 oy=0
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-W=$(winepath -w "$work" 2>/dev/null)
+W=$("$SKIN_WINE" winepath -w "$work" 2>/dev/null)
 run "$build/bin/make_gui_package.exe" "$W\\setup.exe" "$W\\game\\" || fail "package not built"
 
 # (wine-run.sh execs Wine, so $! is the installer's own process.)

@@ -127,4 +127,41 @@ ShortcutInfo ReadShortcut(const std::wstring& file) {
     return info;
 }
 
+bool RecordKeyExists(const std::wstring& subKey) {
+    UniqueKey k;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                         k.put()) == ERROR_SUCCESS;
+}
+
+std::wstring ReadRecordValue(const std::wstring& subKey, const wchar_t* name) {
+    UniqueKey k;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+        ERROR_SUCCESS)
+        return L"";
+    wchar_t value[1024] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (RegGetValueW(k.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return L"";
+    return value;
+}
+
+bool WriteRecordValue(const std::wstring& subKey, const wchar_t* name, const std::wstring& value,
+                      bool withNul) {
+    UniqueKey k;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, k.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    // RegSetValueExW keeps a NUL that directly follows the data, so the copy
+    // without one ends in a non-NUL.
+    std::wstring copy = value;
+    copy.push_back(withNul ? L'\0' : L'\xFFFF');
+    DWORD bytes = DWORD((value.size() + (withNul ? 1 : 0)) * sizeof(wchar_t));
+    return RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(copy.c_str()),
+                          bytes) == ERROR_SUCCESS;
+}
+
+long DeleteRecordKey(const std::wstring& subKey) {
+    return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_WOW64_32KEY, 0);
+}
+
 }  // namespace testing_util

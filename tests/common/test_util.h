@@ -48,4 +48,17 @@ struct ShortcutInfo {
 };
 ShortcutInfo ReadShortcut(const std::wstring& file);
 
+// The installer's records (product key, uninstall entry) live under
+// HKEY_LOCAL_MACHINE in the registry's 32-bit view, for both builds; the
+// tests read, write and remove them there. `subKey` is below HKLM.
+bool RecordKeyExists(const std::wstring& subKey);
+// A REG_SZ value as text ("" when missing or not text).
+std::wstring ReadRecordValue(const std::wstring& subKey, const wchar_t* name);
+// Stores `value` as REG_SZ, with its NUL unless `withNul` is false (the way
+// earlier builds stored every value).
+bool WriteRecordValue(const std::wstring& subKey, const wchar_t* name, const std::wstring& value,
+                      bool withNul = true);
+// Removes one key (without subkeys), as RegDeleteKeyW does.
+long DeleteRecordKey(const std::wstring& subKey);
+
 }  // namespace testing_util

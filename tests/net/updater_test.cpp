@@ -18,6 +18,8 @@ using testing_util::FileExists;
 using testing_util::ReadAll;
 using testing_util::TempDir;
 using testing_util::WriteAll;
+using testing_util::DeleteRecordKey;
+using testing_util::WriteRecordValue;
 
 namespace {
 
@@ -47,15 +49,13 @@ protected:
     }
     void TearDown() override {
         std::wstring company = std::wstring(L"Software\\") + kCompany;
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (company + L"\\" + app).c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, company.c_str());
+        DeleteRecordKey((company + L"\\" + app).c_str());
+        DeleteRecordKey(company.c_str());
     }
     void RecordDigest(const std::wstring& md5) {
         std::wstring key = std::wstring(L"Software\\") + kCompany + L"\\" + app;
-        // Stored without its NUL, as the registry integration writes it.
-        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"md5", REG_SZ, md5.c_str(),
-                                  DWORD(md5.size() * sizeof(wchar_t))),
-                  ERROR_SUCCESS);
+        // Stored without its NUL, as earlier builds wrote every value.
+        ASSERT_TRUE(WriteRecordValue(key, L"md5", md5, false));
     }
 
     CClientInfo info;

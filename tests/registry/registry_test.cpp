@@ -16,6 +16,8 @@
 
 using testing_util::FileExists;
 using testing_util::Narrow;
+using testing_util::DeleteRecordKey;
+using testing_util::RecordKeyExists;
 
 namespace {
 
@@ -32,7 +34,8 @@ struct RawValue {
 RawValue QueryRaw(const std::wstring& key, const wchar_t* name) {
     RawValue v;
     UniqueKey k;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+        ERROR_SUCCESS)
         return v;
     DWORD size = 0;
     if (RegQueryValueExW(k.get(), name, nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS) return v;
@@ -44,34 +47,34 @@ RawValue QueryRaw(const std::wstring& key, const wchar_t* name) {
     return v;
 }
 
+// The bytes of a REG_SZ as stored: UTF-16LE and its terminating NUL.
 std::vector<uint8_t> Utf16(const std::wstring& text) {
     std::vector<uint8_t> out;
     for (wchar_t c : text) {
         out.push_back(static_cast<uint8_t>(c & 0xFF));
         out.push_back(static_cast<uint8_t>(c >> 8));
     }
+    out.push_back(0);
+    out.push_back(0);
     return out;
 }
 
-bool KeyExists(const std::wstring& key) {
-    UniqueKey k;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
-}
+bool KeyExists(const std::wstring& key) { return RecordKeyExists(key); }
 
 // Deletes the test company's keys however a test ended.
 class RegistryTest : public testing::Test {
 protected:
     void TearDown() override {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kTestKey.c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\" + kCompany + L"\\app").c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (L"Software\\" + kCompany).c_str());
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE,
-                      (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCompany + L"app")
+        DeleteRecordKey(kTestKey.c_str());
+        DeleteRecordKey((L"Software\\" + kCompany + L"\\app").c_str());
+        DeleteRecordKey((L"Software\\" + kCompany).c_str());
+        DeleteRecordKey(
+            (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kCompany + L"app")
                           .c_str());
     }
 };
 
-TEST_F(RegistryTest, ValuesAreStoredWithoutTerminatingNul) {
+TEST_F(RegistryTest, ValuesAreStoredWithTheirTerminatingNul) {
     struct Case {
         const wchar_t* name;
         const wchar_t* text;
@@ -96,18 +99,29 @@ TEST_F(RegistryTest, ValuesAreStoredWithoutTerminatingNul) {
         wmemset(out, L'#', 64);
         ASSERT_TRUE(ReadRegistryValue(kTestKey.c_str(), c.name, out, 64));
         EXPECT_EQ(c.stored, out);
+
+        // A reader that trusts the data to be terminated and does not clear
+        // its buffer first (as the system's own readers do).
+        UniqueKey k;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0,
+                                               KEY_READ | KEY_WOW64_32KEY, k.put()));
+        wmemset(out, L'#', 64);
+        DWORD bytes = sizeof(out);
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(k.get(), c.name, nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(out), &bytes));
+        EXPECT_EQ(c.stored, out);
     }
 }
 
 TEST_F(RegistryTest, ReadRefusesWhatDoesNotFitItsCapacity) {
     ASSERT_TRUE(WriteRegistryValue(kTestKey.c_str(), L"five", L"12345", -1));
-    // The same five characters stored by another tool with a NUL.
+    // The same five characters as an earlier build stored them, without a NUL.
+    ASSERT_TRUE(testing_util::WriteRecordValue(kTestKey, L"nonul", L"12345", false));
+    ASSERT_EQ(10u, QueryRaw(kTestKey, L"nonul").bytes.size());
     {
         UniqueKey k;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0,
-                                               KEY_SET_VALUE, k.put()));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(k.get(), L"withnul", 0, REG_SZ,
-                                                reinterpret_cast<const BYTE*>(L"12345"), 12));
+                                               KEY_SET_VALUE | KEY_WOW64_32KEY, k.put()));
         DWORD number = 7;
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(k.get(), L"number", 0, REG_DWORD,
                                                 reinterpret_cast<const BYTE*>(&number), 4));
@@ -118,7 +132,7 @@ TEST_F(RegistryTest, ReadRefusesWhatDoesNotFitItsCapacity) {
         bool ok;
     } cases[] = {
         {L"five", 6, true},     {L"five", 5, false},  // no room for the NUL
-        {L"five", 2, false},    {L"withnul", 6, true}, {L"withnul", 5, false},
+        {L"five", 2, false},    {L"nonul", 6, true},   {L"nonul", 5, false},
         {L"five", 0, false},    {L"five", -1, false}, {L"missing", 16, false},
         {L"number", 16, false},  // not a string
     };
@@ -170,6 +184,38 @@ TEST_F(RegistryTest, ProductAndUninstallKeys) {
     EXPECT_FALSE(DeleteProductKey(kCompany.c_str(), L"app"));
     EXPECT_TRUE(DeleteUninstallKey(kCompany.c_str(), L"app"));
     EXPECT_FALSE(KeyExists(uninstall));
+}
+
+// Both builds keep the records in the 32-bit view, so each sees what the
+// other (or an earlier 32-bit installation) wrote. On 64-bit Windows that
+// view is Software\Wow6432Node of the native one.
+TEST_F(RegistryTest, RecordsLiveInThe32BitViewForEitherBuild) {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    const bool windows64 = sizeof(void*) == 8 || wow64;
+    const std::wstring product = L"Software\\" + kCompany + L"\\app";
+    const std::wstring native = L"Software\\Wow6432Node\\" + kCompany + L"\\app";
+    auto existsIn = [](const std::wstring& key, REGSAM view) {
+        UniqueKey k;
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, k.put()) ==
+               ERROR_SUCCESS;
+    };
+
+    ASSERT_TRUE(WriteProductValue(kCompany.c_str(), L"app", L"version", L"3.1", -1));
+    EXPECT_TRUE(existsIn(product, KEY_WOW64_32KEY));
+    if (windows64) {
+        EXPECT_FALSE(existsIn(product, KEY_WOW64_64KEY));
+        EXPECT_TRUE(existsIn(native, KEY_WOW64_64KEY));
+    }
+
+    // What a 32-bit installer wrote is read back, repaired and removed here.
+    ASSERT_TRUE(testing_util::WriteRecordValue(product, L"path", L"C:\\Games\\旧\\", false));
+    wchar_t out[64];
+    ASSERT_TRUE(ReadProductValue(kCompany.c_str(), L"app", L"path", out, 64));
+    EXPECT_STREQ(L"C:\\Games\\旧\\", out);
+    EXPECT_TRUE(DeleteProductKey(kCompany.c_str(), L"app"));
+    EXPECT_FALSE(existsIn(product, KEY_WOW64_32KEY));
+    if (windows64) EXPECT_FALSE(existsIn(native, KEY_WOW64_64KEY));
 }
 
 TEST_F(RegistryTest, KeyNamesThatReachOtherKeysOrDoNotFitAreRefused) {
@@ -227,11 +273,24 @@ protected:
         std::wstring quick = Folder(CSIDL_APPDATA) + L"\\Microsoft\\Internet Explorer\\Quick Launch";
         CreateDirectoryTree(quick.c_str(), L'\\');
     }
+    // The records are removed by product identity: the test's own record is
+    // gone by the time TearDown runs.
     void TearDown() override {
-        for (auto* info : made_) info->DeleteRegistry();
+        for (const Made_& m : made_) {
+            CClientInfo info;
+            info.SetCompany(m.company.c_str());
+            info.SetApp(m.app.c_str());
+            info.SetName(m.name.c_str());
+            info.DeleteRegistry();
+        }
     }
-    void Made(CClientInfo* info) { made_.push_back(info); }
-    std::vector<CClientInfo*> made_;
+    void Made(CClientInfo* info) {
+        made_.push_back({info->GetCompany(), info->GetApp(), info->GetName()});
+    }
+    struct Made_ {
+        std::wstring company, app, name;
+    };
+    std::vector<Made_> made_;
 };
 
 // The documented example: company "kestrov", app "test", path "C:\Games\".
@@ -284,7 +343,7 @@ TEST_F(WriteRegistryTest, DocumentedExample) {
     for (const auto& file : links.Files()) EXPECT_FALSE(FileExists(file)) << Narrow(file);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(links.group.c_str()));
     // The company key stays, as on Windows; remove it when nothing else is in it.
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\kestrov");
+    DeleteRecordKey(L"Software\\kestrov");
 }
 
 TEST_F(WriteRegistryTest, LaunchProgramIsTheMainPathButNotTheIcon) {
@@ -325,23 +384,34 @@ TEST_F(WriteRegistryTest, MainPathThatDoesNotFitStopsBeforeMainAndShortcuts) {
     for (const auto& file : Shortcuts(name).Files()) EXPECT_FALSE(FileExists(file)) << Narrow(file);
 }
 
+// Names that climb out of their folder, or that Windows trims to nothing
+// (trailing blanks and dots are dropped from a path), would make the program
+// group the whole Programs folder, which holds every other product's group.
 TEST_F(WriteRegistryTest, HostileDisplayNameCreatesAndDeletesNothingOutside) {
     const std::wstring sentinel = L"RegSentinel" + kUnique;
     const std::wstring outside = Folder(CSIDL_COMMON_STARTMENU) + L"\\" + sentinel;
-    ASSERT_TRUE(CreateDirectoryTree(outside.c_str(), L'\\'));
-    ASSERT_TRUE(testing_util::WriteAll(outside + L"\\keep.txt", "x", 1));
-
-    CClientInfo info;
-    const std::wstring name = L"..\\" + sentinel;
-    info.SetCompany(kCompany.c_str());
-    info.SetApp(L"app");
-    info.SetName(name.c_str());
-    info.SetInstallPath(L"C:\\Games\\");
-    EXPECT_TRUE(info.WriteRegistry());
-    EXPECT_TRUE(info.DeleteRegistry());
-    EXPECT_TRUE(FileExists(outside + L"\\keep.txt"));
-    EXPECT_FALSE(FileExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\..\\" + sentinel + L".lnk"));
+    const std::wstring otherGroup = Folder(CSIDL_COMMON_PROGRAMS) + L"\\" + sentinel;
+    for (const std::wstring& dir : {outside, otherGroup}) {
+        ASSERT_TRUE(CreateDirectoryTree(dir.c_str(), L'\\'));
+        ASSERT_TRUE(testing_util::WriteAll(dir + L"\\keep.txt", "x", 1));
+    }
+    for (const std::wstring& name : {L"..\\" + sentinel, std::wstring(L"   "), std::wstring(L". . "),
+                                     std::wstring(L" .")}) {
+        SCOPED_TRACE("[" + Narrow(name) + "]");
+        CClientInfo info;
+        info.SetCompany(kCompany.c_str());
+        info.SetApp(L"app");
+        info.SetName(name.c_str());
+        info.SetInstallPath(L"C:\\Games\\");
+        EXPECT_TRUE(info.WriteRegistry());
+        EXPECT_TRUE(info.DeleteRegistry());
+        EXPECT_TRUE(FileExists(outside + L"\\keep.txt"));
+        EXPECT_TRUE(FileExists(otherGroup + L"\\keep.txt"));
+        EXPECT_FALSE(FileExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\..\\" + sentinel + L".lnk"));
+        EXPECT_FALSE(FileExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\.lnk"));
+    }
     testing_util::RemoveTree(outside);
+    testing_util::RemoveTree(otherGroup);
 }
 
 }  // namespace

@@ -130,6 +130,8 @@ TEST(IsPlainFileName, AcceptsOneComponentOnly) {
         {L"...", false},    {L"a\\b", false},      {L"..\\x", false}, {L"a/b", false},
         {L"C:x", false},    {L"*", false},         {L"a?", false},  {L"a|b", false},
         {L"a\"b", false},   {L"a<b", false},       {L"a\tb", false},
+        // Windows trims these to nothing: they would name the parent folder.
+        {L" ", false},      {L". .", false},       {L" . ", false}, {L" a ", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.ok, IsPlainFileName(c.name)) << (c.name ? testing_util::Narrow(c.name) : "null");

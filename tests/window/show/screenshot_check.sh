@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/../../.." && pwd)
 command -v import >/dev/null || { echo "ImageMagick's import is missing" >&2; exit 1; }
 
 rm -rf "$out" && mkdir -p "$out"
-winout=$(WINEPREFIX=$prefix WINEDEBUG=-all winepath -w "$out" 2>/dev/null)
+winout=$("$root/scripts/wine-run.sh" --prefix "$prefix" winepath -w "$out" 2>/dev/null)
 "$root/scripts/wine-run.sh" --prefix "$prefix" "$exe" "$winout" &
 pid=$!
 finish() {
