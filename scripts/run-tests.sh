@@ -36,6 +36,11 @@ for target in "${targets[@]}"; do
     unset DISPLAY
     source "$root/scripts/wine-session.sh"
     skin_session_start "$target"
+    # A win64 prefix also runs the 32-bit installer where 32-bit code runs:
+    # the cross-build test installs with one build and runs the other.
+    if [[ $target == x86_64 && " ${targets[*]} " == *" i686 "* ]]; then
+      export SKIN_TEST_OTHER_INSTALLER=$(skin_build_dir i686)/bin/installer.exe
+    fi
     ctest --test-dir "$build" --output-on-failure "$@"
   ); then tested+=("$target"); else failed+=("$target"); fi
   echo "== $target: $((SECONDS - start)) s"

@@ -99,9 +99,9 @@ void TestConfig(CClientInfo& config, const std::wstring& tag) {
 }
 
 bool BuildInstaller(const std::wstring& out, CClientInfo* config,
-                    const std::vector<uint8_t>& payload) {
-    if (!CopyFileW(testing_util::BinaryPath("bin/installer.exe").c_str(), out.c_str(), FALSE))
-        return false;
+                    const std::vector<uint8_t>& payload, const std::wstring& stub) {
+    std::wstring from = stub.empty() ? testing_util::BinaryPath("bin/installer.exe") : stub;
+    if (!CopyFileW(from.c_str(), out.c_str(), FALSE)) return false;
     if (config && config->SaveToResource(out.c_str(), L"APP", 1, true) == 0) return false;
     if (payload.empty()) return true;
     std::vector<uint8_t> packed(payload.size() + kPackedHeaderSize);

@@ -30,10 +30,11 @@ std::vector<ZipItem> SkinItems();
 // tag), so tests never meet each other's registry keys or shortcuts.
 void TestConfig(CClientInfo& config, const std::wstring& tag);
 
-// Copies bin/installer.exe to out and adds the resources: the packed
-// configuration unless config is null, the packed payload unless it is empty.
+// Copies bin/installer.exe (or another stub) to out and adds the resources:
+// the packed configuration unless config is null, the packed payload unless
+// it is empty.
 bool BuildInstaller(const std::wstring& out, CClientInfo* config,
-                    const std::vector<uint8_t>& payload);
+                    const std::vector<uint8_t>& payload, const std::wstring& stub = L"");
 
 // The client files of the tests' inner archive: client.exe is the fake client
 // (it notes its start in started.txt beside itself), plus data files.
