@@ -20,6 +20,9 @@
 namespace {
 
 constexpr wchar_t kPromptCaption[] = L"安装提示";
+constexpr wchar_t kErrorCaption[] = L"错误提示";
+// The entry's own words for a package that fails its check.
+constexpr wchar_t kDamagedPackageText[] = L"文件校验错误！请到官网下载新版本！";
 constexpr wchar_t kWelcomeText[] = L"正在为您开启精彩游戏世界...";
 
 int32_t Pack(int low, int high) { return Anchor::Pack(int16_t(low), int16_t(high)); }
@@ -119,7 +122,13 @@ void CInstallWnd::OnCreated() {
         silent = argc > 1 && std::wcscmp(argv[1], L"silent") == 0;
     }
     payloadOpen = OpenPayload();
-    if (payloadOpen && !LoadWindowConfig()) return;
+    // The skin, the client and its manifest all come from the payload: a
+    // package without a usable one is damaged, and its built-in defaults
+    // would speak for another product. Nothing is read or written for it.
+    if (!payloadOpen || !LoadWindowConfig()) {
+        RefuseDamagedPackage();
+        return;
+    }
 
     wchar_t subtitle[640];
     _snwprintf(subtitle, 640, L"安装%s", clientConfig.GetName());
@@ -544,7 +553,12 @@ void CInstallWnd::FinishInstall() {
     }
 
     wchar_t path[MAX_PATH];
-    if (JoinInstallPath(path, installDir.c_str(), L"uninst.dat")) SaveUninstallRecord(record, path);
+    if (JoinInstallPath(path, installDir.c_str(), L"uninst.dat")) {
+        // A repair keeps what the earlier installation recorded and is
+        // still there, so the uninstaller removes that too.
+        KeepEarlierEntries(record, path, installDir.c_str());
+        SaveUninstallRecord(record, path);
+    }
 
     if (innerArchivePresent) {
         XData manifest;
@@ -557,10 +571,13 @@ void CInstallWnd::FinishInstall() {
     }
     clientConfig.SetInstallPath(installDir.c_str());
     clientConfig.SetLaunchProgram(clientConfig.GetMain());
-    clientConfig.WriteRegistry();
+    // Without its product key and uninstall entry the client is installed
+    // but unknown to the system: no repair, no update check, no removal.
+    bool registered = clientConfig.WriteRegistry();
+    if (!registered) ShowStatus(L"安装失败：无法写入注册表，请以管理员身份重新运行安装程序。");
 
     if (silent) {
-        exitCode_ = failed > 0 ? kExitInstallFailure : 0;
+        exitCode_ = failed > 0 || !registered ? kExitInstallFailure : 0;
         clientConfig.RunMain();
         Close();
     }
@@ -584,6 +601,13 @@ void CInstallWnd::OnInstallFailed() {
     }
 }
 
+void CInstallWnd::RefuseDamagedPackage() {
+    state = kStateFinished;
+    exitCode_ = kExitInstallFailure;
+    if (!silent) MessageBoxW(GetHandle(), kDamagedPackageText, kErrorCaption, MB_OK);
+    Close();
+}
+
 void CInstallWnd::DeclineInstall() {
     state = kStateFinished;
     ShowFinished();
@@ -596,7 +620,9 @@ void CInstallWnd::DeclineInstall() {
 }
 
 void CInstallWnd::CheckInstalledVersion() {
-    if (installDir.empty() || !innerArchivePresent) return;
+    // The download way installs the configured version as much as the
+    // archive way does: the same rule protects a newer installation.
+    if (installDir.empty()) return;
     wchar_t installed[128] = {};
     if (!ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"version", installed,
                           127))

@@ -72,6 +72,9 @@ public:
     void ShowFinished();
     void FinishInstall();
     void DeclineInstall();
+    // A package whose payload or configuration cannot be read: the check
+    // message (none when silent), exit code 1603, the window closes.
+    void RefuseDamagedPackage();
     void CheckInstalledVersion();
 
     // Asks a running worker to stop and waits up to the time given for it to

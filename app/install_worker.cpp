@@ -4,10 +4,14 @@
 
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_set>
 
 #include "app/zip_stream.h"
+#include "client/app_file.h"
 #include "client/update_download.h"
 #include "client/update_info.h"
 #include "support/digest.h"
@@ -242,7 +246,8 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
         }
         if (!ok) ++result.failed;
         else if (!directory) ++result.installed;
-        report.Progress(name, total, done, bytesTotal, bytesDone);
+        // Only what is in place is named, and so recorded for removal.
+        report.Progress(ok ? name : nullptr, total, done, bytesTotal, bytesDone);
         if (done == total) result.completed = true;
         Sleep(1);
     }
@@ -339,11 +344,14 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         }
         ++result.entries;
         bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
-        ForwardDownloadProgress(total, progress->done, install ? item->file : nullptr, &context);
-        if (!DownloadItem(job.installDir, progress, item)) ++result.failed;
+        ForwardDownloadProgress(total, progress->done, nullptr, &context);
+        bool ok = DownloadItem(job.installDir, progress, item);
+        if (!ok) ++result.failed;
         else if (install) ++result.installed;
         progress->done = AddSize(progress->done, item);
-        ForwardDownloadProgress(total, progress->done, nullptr, &context);
+        // Named (and so recorded) once the file is in place.
+        ForwardDownloadProgress(total, progress->done, ok && install ? item->file : nullptr,
+                                &context);
     }
     if (report.StopRequested()) {
         result.outcome = InstallOutcome::kStopped;
@@ -427,6 +435,25 @@ bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallRepo
     if (ok && ReplaceWith(temp, path)) return true;
     DeleteFileW(temp);
     return false;
+}
+
+void KeepEarlierEntries(CAppFile& record, const wchar_t* recordPath, const wchar_t* installDir) {
+    CAppFile earlier;
+    if (!LoadUninstallRecord(earlier, recordPath) || earlier.count == 0) return;
+    auto key = [](const wchar_t* name) {
+        std::wstring k(name);
+        for (wchar_t& c : k) c = c == L'/' ? L'\\' : towlower(c);
+        return k;
+    };
+    std::unordered_set<std::wstring> known;
+    for (uint32_t i = 0; i < record.count; ++i) known.insert(key(record.entries[i]->c_str()));
+    for (uint32_t i = 0; i < earlier.count; ++i) {
+        const wchar_t* name = earlier.entries[i]->c_str();
+        wchar_t path[MAX_PATH];
+        if (!IsContainedEntryName(name) || !JoinInstallPath(path, installDir, name)) continue;
+        if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) continue;
+        if (known.insert(key(name)).second) record.AddEntry(name);
+    }
 }
 
 InstallResult RunInstall(const InstallJob& job, IInstallReport& report) {

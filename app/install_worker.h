@@ -66,6 +66,14 @@ bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name);
 // device name, no character the file system refuses.
 bool IsContainedEntryName(const wchar_t* name);
 
+// Adds to `record` the names of the earlier record at `recordPath` (an
+// earlier installation's uninst.dat) that stay inside `installDir`, still
+// exist there and are not in `record` yet. A repair thus keeps the files an
+// earlier installation put in place for the uninstaller to remove, and a
+// name whose file is gone (or that points elsewhere) is dropped.
+class CAppFile;
+void KeepEarlierEntries(CAppFile& record, const wchar_t* recordPath, const wchar_t* installDir);
+
 // Extraction when the job names an inner archive that can be read; else the
 // download way.
 InstallResult RunInstall(const InstallJob& job, IInstallReport& report);

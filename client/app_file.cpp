@@ -88,3 +88,29 @@ bool SaveUninstallRecord(const CAppFile& record, const wchar_t* path) {
     }
     return true;
 }
+
+bool LoadUninstallRecord(CAppFile& record, const wchar_t* path) {
+    if (!path || !path[0]) return false;
+    XData bytes;
+    // At most every entry at full length with its separator, and the mark.
+    constexpr uint32_t kLimit = 2 + kAppFileMaxEntries * 512 * sizeof(wchar_t);
+    if (!bytes.ReadFromFile(path, kLimit + 1) || bytes.size > kLimit) return false;
+    uint32_t at = bytes.size >= 2 && bytes.data[0] == 0xFF && bytes.data[1] == 0xFE ? 2 : 0;
+    wchar_t name[512];
+    size_t length = 0;
+    bool tooLong = false;  // a cut name would stand for another file
+    for (; at + 1 < bytes.size; at += 2) {
+        wchar_t c = static_cast<wchar_t>(bytes.data[at] | bytes.data[at + 1] << 8);
+        if (c != L'|') {
+            if (length < 511) name[length++] = c;
+            else tooLong = true;
+            continue;
+        }
+        name[length] = 0;
+        if (length > 0 && !tooLong) record.AddEntry(name);
+        length = 0;
+        tooLong = false;
+    }
+    return true;
+}
+

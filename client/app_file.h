@@ -31,3 +31,7 @@ class CAppUninst : public CAppFile {};
 // written under a temporary name and then put in place, so a failure leaves
 // any earlier file as it was. True when the whole record was written.
 bool SaveUninstallRecord(const CAppFile& record, const wchar_t* path);
+// Reads a record written by SaveUninstallRecord (with or without FF FE) into
+// `record`, after what it holds. False when the file cannot be read; names
+// are taken as they stand, so callers check them before use.
+bool LoadUninstallRecord(CAppFile& record, const wchar_t* path);

@@ -12,26 +12,29 @@ const wchar_t kUninstallPrefix[] = L"\u5378\u8f7d";  // "卸载"
 
 // Every step runs whatever the earlier ones gave: a registry without write
 // access still leaves the files installed, just unregistered.
+// False when a value of the product key or of the uninstall entry could not
+// be written: those are the installation's record. Shortcuts are a
+// convenience and their failures stay silent.
 bool CClientInfo::WriteRegistry() {
     const wchar_t* co = company.c_str();
     const wchar_t* ap = app.c_str();
-    WriteProductValue(co, ap, L"version", version.c_str(), -1);
-    WriteProductValue(co, ap, L"path", path.c_str(), -1);
-    WriteProductValue(co, ap, L"md5", md5.c_str(), -1);
+    bool ok = WriteProductValue(co, ap, L"version", version.c_str(), -1);
+    ok &= WriteProductValue(co, ap, L"path", path.c_str(), -1);
+    ok &= WriteProductValue(co, ap, L"md5", md5.c_str(), -1);
 
     wchar_t icon[1024];
     wchar_t uninstall[1024];
-    WriteUninstallValue(co, ap, L"DisplayName", name.c_str(), -1);
-    WriteUninstallValue(co, ap, L"DisplayVersion", version.c_str(), -1);
-    WriteUninstallValue(co, ap, L"Publisher", publisher.c_str(), -1);
+    ok &= WriteUninstallValue(co, ap, L"DisplayName", name.c_str(), -1);
+    ok &= WriteUninstallValue(co, ap, L"DisplayVersion", version.c_str(), -1);
+    ok &= WriteUninstallValue(co, ap, L"Publisher", publisher.c_str(), -1);
     if (ComposePath(icon, 1024, {path.c_str(), main.c_str()}))
-        WriteUninstallValue(co, ap, L"DisplayIcon", icon, -1);
+        ok &= WriteUninstallValue(co, ap, L"DisplayIcon", icon, -1);
     if (ComposePath(uninstall, 1024, {path.c_str(), uninstaller.c_str()}))
-        WriteUninstallValue(co, ap, L"UninstallString", uninstall, -1);
+        ok &= WriteUninstallValue(co, ap, L"UninstallString", uninstall, -1);
 
     wchar_t mainPath[MAX_PATH];
-    if (!GetMainPath(mainPath)) return true;
-    WriteProductValue(co, ap, L"main", mainPath, -1);
+    if (!GetMainPath(mainPath)) return ok;
+    ok &= WriteProductValue(co, ap, L"main", mainPath, -1);
 
     const wchar_t* display = name.c_str();
     CreateDesktopShortcut(mainPath, display, 0);
@@ -39,14 +42,14 @@ bool CClientInfo::WriteRegistry() {
     CreateQuickLaunchShortcut(mainPath, display, 0);
 
     wchar_t group[MAX_PATH];
-    if (!CreateProgramsFolder(display, group)) return true;
+    if (!CreateProgramsFolder(display, group)) return ok;
     CreateShortcutIn(mainPath, group, display, 0);
     wchar_t uninstallName[MAX_PATH];
     wchar_t uninstallTarget[MAX_PATH];
     if (ComposePath(uninstallName, MAX_PATH, {kUninstallPrefix, display}) &&
         ComposePath(uninstallTarget, MAX_PATH, {path.c_str(), uninstaller.c_str()}))
         CreateShortcutIn(uninstallTarget, group, uninstallName, 0);
-    return true;
+    return ok;
 }
 
 bool CClientInfo::DeleteRegistry() {

@@ -518,6 +518,7 @@ TEST_F(DownloadRun, FailedDownloadsAreReportedByTheExitCode) {
     } cases[] = {{"a listed file is missing", true, true}, {"the manifest is missing", false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        testing_util::RemoveTree(installDir);
         Serve({{"readme.txt", "hello"}}, L"missing.bin");
         config.SetConfig((base + (c.manifestThere ? L"/update.xml" : L"/nothing.xml")).c_str());
         std::wstring exe = Build(fixture::SkinItems());
@@ -527,9 +528,73 @@ TEST_F(DownloadRun, FailedDownloadsAreReportedByTheExitCode) {
         EXPECT_EQ(c.registered, !e2e::RegistryValue(productKey, L"version").empty());
         // A partial installation does not claim the manifest's release.
         EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"md5"));
+        // The record names what was put in place, not what was listed.
+        std::string record = Text(ReadAll(installDir + L"uninst.dat"));
+        EXPECT_EQ(c.registered, record.find(Text(Utf16(L"readme.txt|")).substr(2)) != std::string::npos);
+        EXPECT_EQ(std::string::npos, record.find(Text(Utf16(L"missing.bin")).substr(2)));
         e2e::RemoveProduct(company, L"game", name);
         PresetPath();
     }
+}
+
+// The download way protects a newer installation as the archive way does:
+// nothing is fetched or written, the installed client is started.
+TEST_F(DownloadRun, ANewerInstalledVersionIsNotOverwritten) {
+    Serve({{"readme.txt", "hello"}}, L"");
+    config.SetConfig((base + L"/update.xml").c_str());
+    for (bool silentRun : {true, false}) {
+        SCOPED_TRACE(silentRun ? "silent" : "window");
+        PresetPath();
+        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.6"));
+        CreateDirectoryW(installDir.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
+                              (installDir + L"client.exe").c_str(), FALSE));
+        e2e::Installer installer(Build(fixture::SkinItems()), silentRun ? L"silent" : L"");
+        bool answered = false;
+        DWORD lastPost = 0;
+        e2e::RunResult run = installer.Watch(
+            [&](const Dialog&) {
+                answered = true;
+                return IDOK;
+            },
+            [&](HWND window) {
+                // After the message the finish button starts the installed
+                // client; repeated, as a click would be, until the window goes.
+                if (window && answered && GetTickCount() - lastPost > 500) {
+                    lastPost = GetTickCount();
+                    PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
+                }
+                return false;
+            });
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_EQ(silentRun ? 0u : 1u, run.dialogs.size());
+        EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+        ExpectNothingInstalled();
+        EXPECT_EQ(L"1.0.0.6", e2e::RegistryValue(productKey, L"version"));
+        e2e::RemoveProduct(company, L"game", name);
+        testing_util::RemoveTree(installDir);
+    }
+}
+
+// A product key or uninstall entry that cannot be written is a failed
+// installation. Here the uninstall entry's name is too long for a key name
+// while the product key still fits.
+TEST_F(InstallerRun, AnUninstallEntryThatCannotBeWrittenFailsTheRun) {
+    const std::wstring longCompany = company + std::wstring(120 - company.size(), L'c');
+    const std::wstring longApp(100, L'a');
+    config.SetCompany(longCompany.c_str());
+    config.SetApp(longApp.c_str());
+    const std::wstring key = L"Software\\" + longCompany + L"\\" + longApp;
+    ASSERT_TRUE(e2e::WriteRegistry(key, L"path", installDir));
+    e2e::RunResult run = e2e::Run(Build(PayloadItems(fixture::ClientItems())), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(1603u, run.exitCode);
+    EXPECT_TRUE(FileExists(installDir + L"readme.txt"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(key, L"version"));  // what could be written stays
+    testing_util::DeleteRecordKey(key);
+    testing_util::DeleteRecordKey(L"Software\\" + longCompany);
+    e2e::RemoveProduct(company, L"game", name);
 }
 
 // --- the sample package, made by the packaging tool

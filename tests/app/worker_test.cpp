@@ -10,6 +10,7 @@
 
 #include "app/install_worker.h"
 #include "app/zip_stream.h"
+#include "client/app_file.h"
 #include "support/data.h"
 #include "support/zip.h"
 #include "tests/app/zip_fixture.h"
@@ -270,12 +271,48 @@ TEST(InstallWorker, CountsEntriesThatCannotBeInstalled) {
     EXPECT_EQ("kept inside", Text(ReadAll(dir + L"escape.txt")));
     EXPECT_FALSE(FileExists(temp / L"escape.txt"));
     EXPECT_EQ(0u, CountTempFiles(dir));
-    // Refused names are reported without a name, so they are not recorded.
+    // Refused and failed entries are reported without a name, so only what
+    // this run put in place is recorded (the old damaged.bin is not ours).
     std::vector<std::wstring> named;
     for (const Report& r : report.reports)
         if (r.name != L"<null>") named.push_back(r.name);
-    EXPECT_EQ((std::vector<std::wstring>{L"ok.txt", L"damaged.bin", L"escape.txt"}), named);
+    EXPECT_EQ((std::vector<std::wstring>{L"ok.txt", L"escape.txt"}), named);
     EXPECT_EQ(5u, report.reports.back().done);
+}
+
+// A repair keeps what the earlier record names and is still there; names
+// that are gone, lead outside or are already recorded are not added.
+TEST(InstallRecord, KeepsEarlierEntriesThatStillExistInside) {
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"存档").c_str(), nullptr));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"存档\\old.sav", "s", 1));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"client.exe", "c", 1));
+    ASSERT_TRUE(testing_util::WriteAll(temp / L"outside.txt", "o", 1));
+    const std::wstring earlier = L"client.exe|存档\\|存档\\old.sav|gone.txt|..\\outside.txt|"
+                                 L"C:\\windows\\win.ini|CLIENT.EXE|" + std::wstring(600, L'x') + L"|";
+    std::vector<uint8_t> bytes = {0xFF, 0xFE};
+    for (wchar_t c : earlier) {
+        bytes.push_back(uint8_t(c & 0xFF));
+        bytes.push_back(uint8_t(c >> 8));
+    }
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"uninst.dat", bytes));
+
+    CAppFile record;
+    record.AddEntry(L"client.exe");
+    record.AddEntry(L"new.dat");
+    KeepEarlierEntries(record, (dir + L"uninst.dat").c_str(), dir.c_str());
+    std::vector<std::wstring> names;
+    for (uint32_t i = 0; i < record.count; ++i) names.push_back(record.entries[i]->c_str());
+    EXPECT_EQ((std::vector<std::wstring>{L"client.exe", L"new.dat", L"存档\\", L"存档\\old.sav"}),
+              names);
+
+    // No earlier record, or an unreadable one: the record stays as it was.
+    CAppFile fresh;
+    fresh.AddEntry(L"a.txt");
+    KeepEarlierEntries(fresh, (dir + L"missing.dat").c_str(), dir.c_str());
+    EXPECT_EQ(1u, fresh.count);
 }
 
 TEST(InstallWorker, WithoutUsableArchiveOrManifestNothingIsReported) {

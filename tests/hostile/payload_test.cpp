@@ -50,8 +50,8 @@ bool DamageEntry(std::vector<uint8_t>& zip, const std::string& name) {
 
 }  // namespace
 
-// The payload resource itself is unusable: there is nothing to install from,
-// so nothing is written or registered.
+// The payload resource itself is unusable: the package is damaged, so
+// nothing is written or registered, for its product or any other.
 TEST_F(DamagedPayload, AnUnusablePayloadResourceFailsCleanly) {
     std::vector<uint8_t> good = Payload(PayloadItems(Client()));
     std::vector<uint8_t> packed = hostile::Packed(good);
@@ -76,29 +76,17 @@ TEST_F(DamagedPayload, AnUnusablePayloadResourceFailsCleanly) {
         ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
     }
 
-    // With the window: it comes up, the start ends in the failure state (no
-    // longer installing, so closing is allowed) and nothing is registered.
+    // With the window: the package's check message, which names no product
+    // (the built-in defaults are never used for one), then the end.
     std::wstring exe = BuildTail(cases[0].tail);
-    e2e::Installer installer(exe, L"");
-    DWORD started = 0;
-    e2e::RunResult run = installer.Watch(
-        [](const e2e::Dialog&) { return 0; },
-        [&](HWND window) {
-            if (!window || !IsWindowVisible(window)) return false;
-            if (!started) {
-                started = GetTickCount();
-                PostMessageW(window, WM_COMMAND, kCmdStart, 0);
-            } else if (GetTickCount() - started > 1500) {
-                PostMessageW(window, WM_CLOSE, 0, 0);
-            }
-            return false;
-        },
-        20000);
-    EXPECT_TRUE(run.exited) << "still installing, or hung";
-    EXPECT_TRUE(run.sawWindow);
-    EXPECT_EQ(0u, run.exitCode);
-    EXPECT_TRUE(run.dialogs.empty());
+    e2e::RunResult run = e2e::Run(exe, L"", [](const e2e::Dialog&) { return IDOK; }, 20000);
+    EXPECT_TRUE(run.exited) << "still running, or hung";
+    EXPECT_EQ(1603u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_EQ(L"错误提示", run.dialogs[0].caption);
+    EXPECT_EQ(L"文件校验错误！请到官网下载新版本！", run.dialogs[0].text);
     ExpectNotRegistered();
+    EXPECT_EQ(L"", e2e::RegistryValue(L"Software\\kestrov\\test", L"path"));  // the defaults' product
 }
 
 // The payload opens but its inner archive is damaged.
