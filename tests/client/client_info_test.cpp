@@ -204,11 +204,18 @@ TEST(ClientInfo, DamagedContainersAreRefused) {
     EXPECT_FALSE(b.LoadFromData(zero.data(), n));
     EXPECT_STREQ(b.GetApp(), L"keep");  // a failed load changes nothing
 
-    // Flipped scrambled bytes still unwrap but yield other text: no crash.
+    // Flipped scrambled bytes still unwrap, but into other text: whatever
+    // that text holds, every field stays terminated within its capacity.
     auto flipped = buf;
     for (uint32_t i = 10; i < n; i += 7) flipped[i] ^= 0x5A;
     CClientInfo c;
     c.LoadFromData(flipped.data(), n);
+    struct Field {
+        const wchar_t* text;
+        size_t capacity;
+    } fields[] = {{c.GetApp(), 127},     {c.GetName(), 127},   {c.GetCompany(), 127},
+                  {c.GetVersion(), 127}, {c.GetConfig(), 511}, {c.GetArchive(), 511}};
+    for (const Field& f : fields) EXPECT_LE(wcslen(f.text), f.capacity);
 }
 
 TEST(ClientInfo, FileRoundTripAndFailures) {

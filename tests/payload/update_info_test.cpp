@@ -8,6 +8,7 @@
 #include "client/update_info.h"
 #include "support/digest.h"
 #include "support/data.h"
+#include "support/handle.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -188,9 +189,23 @@ TEST(UpdateInfo, SavesFullListsCompletelyAndReplacesFilesWhole) {
     EXPECT_EQ(fresh.Count(), 1u);
     EXPECT_FALSE(testing_util::FileExists(path + L".part"));
 
-    // A failed save leaves the old file as it was.
+    // A failed save leaves the old file as it was: here the target is held
+    // open by another reader that does not share deletion, so the saved copy
+    // cannot replace it.
     EXPECT_FALSE(small.SaveToFile((dir / L"no\\such\\dir\\update.xml").c_str()));
     EXPECT_FALSE(fresh.LoadFromFile((dir / L"missing.xml").c_str()));
+    const std::vector<uint8_t> before = testing_util::ReadAll(path);
+    {
+        UniqueFile reader(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        CUpdateInfo other;
+        other.SetVersion(L"4.0");
+        other.AddFile(L"two", 2, kMd5, L"u");
+        EXPECT_FALSE(other.SaveToFile(path.c_str()));
+    }
+    EXPECT_EQ(before, testing_util::ReadAll(path));
+    EXPECT_FALSE(testing_util::FileExists(path + L".part"));
 }
 
 TEST(UpdateInfo, LoadsWithOrWithoutMarkAndOddSizes) {

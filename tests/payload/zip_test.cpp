@@ -304,7 +304,7 @@ TEST(XZip, DamagedArchivesFailWithoutCrashing) {
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
-        int entry;
+        bool opens;  // the central directory is intact; the entry is not
     };
     auto flip = [&](size_t at) {
         auto b = good;
@@ -312,29 +312,39 @@ TEST(XZip, DamagedArchivesFailWithoutCrashing) {
         return b;
     };
     std::vector<Case> cases = {
-        {"truncated", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2), 0},
-        {"bad crc", flip(localData + 3), 0},
-        {"bad local header", flip(0), 0},
-        {"bad local name length", flip(26), 0},
+        {"truncated", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2), false},
+        {"bad crc", flip(localData + 3), true},
+        {"bad local header", flip(0), true},
+        {"bad local name length", flip(26), true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         XZip zip;
-        if (!zip.OpenFromMemory(c.bytes.data(), c.bytes.size(), kPassword)) continue;
+        bool opened = zip.OpenFromMemory(c.bytes.data(), c.bytes.size(), kPassword);
+        EXPECT_EQ(c.opens, opened);
+        if (!opened) continue;
         XData data;
-        EXPECT_FALSE(zip.ExtractByIndex(c.entry, &data)) << c.what;
-        EXPECT_EQ(data.size, 0u) << c.what;
+        EXPECT_FALSE(zip.ExtractByIndex(0, &data));
+        EXPECT_EQ(data.size, 0u);
     }
 
-    // Every single-byte change either fails or still yields the true content.
+    // Every single-byte change either is refused, leaving nothing, or still
+    // yields the true content; a change inside the first entry's encrypted
+    // data is always refused (its plaintext and so its CRC change).
+    const uint32_t firstPacked = good[18] | good[19] << 8 | good[20] << 16 | uint32_t(good[21]) << 24;
     for (size_t at = 0; at < good.size(); ++at) {
         auto bytes = flip(at);
         XZip zip;
         if (!zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword)) continue;
+        const bool inFirstData = at >= localData && at < localData + firstPacked;
         for (int i = 0; i < zip.Count() && i < 2; ++i) {
             XData data;
             if (zip.ExtractByIndex(i, &data)) {
+                EXPECT_FALSE(i == 0 && inFirstData) << "offset " << at;
                 EXPECT_TRUE(AsString(data) == stored || AsString(data) == std::string(3000, 'p'))
                     << "offset " << at;
+            } else {
+                EXPECT_EQ(0u, data.size) << "offset " << at;
             }
         }
     }

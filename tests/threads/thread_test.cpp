@@ -158,21 +158,29 @@ TEST(XThread, DestroyingARunningThreadEndsItWithoutWaiting) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.get(), 0));
 }
 
-TEST(XThread, DestroyingAFinishedThreadTouchesNothing) {
-    auto thread = std::make_unique<GatedThread>();
-    thread->Open();
-    ASSERT_TRUE(thread->Start());
-    thread->Wait(INFINITE);
-    for (int i = 0; i < 200 && thread->IsRunning(); ++i) Sleep(5);
-    thread.reset();
-    SUCCEED();  // reaching here without a crash or hang is the point
-}
-
 // The lowest free handle slot: it moves when a handle leaks.
 HANDLE ProbeHandleSlot() {
     HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(probe);
     return probe;
+}
+
+// The object of a thread that ended by itself releases what it held, and
+// only that, without waiting.
+TEST(XThread, DestroyingAFinishedThreadTouchesNothing) {
+    UniqueKernelHandle bystander(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE slot = ProbeHandleSlot();
+    auto thread = std::make_unique<GatedThread>();
+    thread->Open();
+    ASSERT_TRUE(thread->Start());
+    thread->Wait(INFINITE);
+    for (int i = 0; i < 200 && thread->IsRunning(); ++i) Sleep(5);
+    ASSERT_FALSE(thread->IsRunning());
+    EXPECT_EQ(1, thread->finished.load());
+    thread.reset();
+    EXPECT_EQ(slot, ProbeHandleSlot());
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(bystander.get(), &flags));
 }
 
 // Owner and worker end a run at the same moment, many times: each handle is
