@@ -9,6 +9,7 @@
 #include "client/client_info.h"
 #include "support/data.h"
 #include "support/packed.h"
+#include "support/handle.h"
 #include "tests/common/test_util.h"
 
 using testing_util::TempDir;
@@ -320,5 +321,12 @@ TEST_F(ClientResource, FailedSaveLeavesTargetUnchanged) {
     auto after = testing_util::ReadAll(text);
     EXPECT_EQ(std::string(after.begin(), after.end()), "hello");
     EXPECT_EQ(a.SaveToResource((dir / L"missing.exe").c_str(), L"APP", 1, true), 0u);
+    // A real executable that another program holds open cannot be updated
+    // and stays as it was.
+    {
+        UniqueFile holder(CreateFileW(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        EXPECT_EQ(a.SaveToResource(exe.c_str(), L"APP", 1, true), 0u);
+    }
     EXPECT_EQ(testing_util::ReadAll(exe), before);
 }
