@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Test HTTP server on 127.0.0.1: plain files from a folder, plus scripted
-misbehaving answers under /bad/. Writes its port to a file once listening.
+"""Test HTTP server on 127.0.0.1: plain files from a folder, scripted
+misbehaving answers under /bad/, and under /hold/ a body whose end the test
+releases. Writes its port to a file once listening.
 
     http_server.py ROOT PORT_FILE
 """
@@ -40,8 +41,29 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 pass
         self.close_connection = True
 
+    def hold(self, gate):
+        # pattern(40000) in two halves: after the first, GATE.started appears
+        # in the root and the rest waits until the test creates GATE.release
+        # (at most two minutes), so a test decides when the download ends.
+        body = pattern(40000)
+        base = os.path.join(ROOT, os.path.basename(gate))
+        self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Length: 40000\r\n\r\n" + body[:20000])
+        self.wfile.flush()
+        open(base + ".started", "w").close()
+        deadline = time.monotonic() + 120
+        while not os.path.exists(base + ".release") and time.monotonic() < deadline:
+            time.sleep(0.05)
+        try:
+            self.wfile.write(body[20000:])
+            self.wfile.flush()
+        except OSError:
+            pass
+        self.close_connection = True
+
     def do_GET(self):
         path = self.path.split("?", 1)[0]
+        if path.startswith("/hold/"):
+            return self.hold(path[len("/hold/"):])
         if not path.startswith("/bad/"):
             return super().do_GET()
         name = path[len("/bad/"):]
