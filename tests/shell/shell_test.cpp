@@ -41,14 +41,19 @@ public:
     }
     bool ok() const { return id_ != 0; }
 
-    // Pumps what has arrived and answers the events seen so far.
-    std::vector<std::pair<LONG, std::wstring>> Take() {
+    // Pumps until at least `expected` events have arrived (a hung delivery
+    // gives up after ten seconds), then takes whatever else is already
+    // waiting, and answers every event seen. The helpers notify with
+    // SHCNF_FLUSH, which delivers before it returns, so nothing that
+    // belongs to a call can still be on its way after that.
+    std::vector<std::pair<LONG, std::wstring>> Take(size_t expected) {
+        const DWORD start = GetTickCount();
         MSG msg;
-        for (int round = 0; round < 5; ++round) {
+        for (;;) {
             while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            Sleep(20);
+            if (events_.size() >= expected || GetTickCount() - start > 10000) break;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         }
-        while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         auto out = std::move(events_);
         events_.clear();
         return out;
@@ -154,14 +159,14 @@ TEST(CreateDirectoryTree, CreatesEveryLevelAndNotifiesOnce) {
         std::wstring path = dir / c.relative;
         ASSERT_TRUE(CreateDirectoryTree(path.c_str(), c.separator)) << testing_util::Narrow(path);
         EXPECT_TRUE(IsDirectory(path)) << testing_util::Narrow(path);
-        auto events = watch.Take();
+        auto events = watch.Take(1);
         ASSERT_EQ(1u, events.size());
         EXPECT_EQ(SHCNE_MKDIR, events[0].first);
         EXPECT_EQ(LastPart(path), LastPart(events[0].second));
 
         // Existing already: true, and the shell hears nothing.
         EXPECT_TRUE(CreateDirectoryTree(path.c_str(), c.separator));
-        EXPECT_TRUE(watch.Take().empty());
+        EXPECT_TRUE(watch.Take(0).empty());
     }
 }
 
@@ -199,7 +204,7 @@ TEST(RemoveDirectoryTree, RemovesReadOnlyContentWithAndWithoutSeparator) {
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root.c_str()));
 
         int deletes = 0, rmdirs = 0;
-        for (const auto& e : watch.Take()) {
+        for (const auto& e : watch.Take(7)) {
             if (e.first == SHCNE_DELETE) ++deletes;
             if (e.first == SHCNE_RMDIR) ++rmdirs;
         }
@@ -233,7 +238,7 @@ TEST(DeletePath, DeletesOneFileOrFolder) {
     EXPECT_FALSE(IsDirectory(folder));
     // Wine's SHFileOperationW reports deletes of its own as well: count per item.
     int fileDeletes = 0, folderDeletes = 0;
-    for (const auto& e : watch.Take()) {
+    for (const auto& e : watch.Take(2)) {
         if (e.first != SHCNE_DELETE) continue;
         if (LastPart(e.second) == L"one.txt") ++fileDeletes;
         if (LastPart(e.second) == L"folder") ++folderDeletes;
@@ -272,7 +277,7 @@ TEST(CreateShortcut, HotKeyIsStoredWithCtrlShift) {
         ASSERT_TRUE(info.loaded);
         EXPECT_EQ(target, info.target);
         EXPECT_EQ(c.stored, info.hotkey);
-        auto events = watch.Take();
+        auto events = watch.Take(1);
         ASSERT_EQ(1u, events.size());
         EXPECT_EQ(SHCNE_CREATE, events[0].first);
     }

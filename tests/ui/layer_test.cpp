@@ -339,7 +339,9 @@ DWORD WINAPI CancelDialog(void*) {
 DWORD WINAPI ChooseFiles(void* text) {
     HWND dialog = WaitForDialog();
     if (!dialog) return 0;
-    Sleep(200);  // let the dialog finish filling its controls
+    // The dialog fills its controls before it is shown; text typed earlier
+    // would be overwritten.
+    for (int i = 0; i < 500 && !(IsWindowVisible(dialog) && GetDlgItem(dialog, cmb13)); ++i) Sleep(20);
     SetDlgItemTextW(dialog, cmb13, static_cast<const wchar_t*>(text));
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     return 1;

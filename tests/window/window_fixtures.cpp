@@ -123,6 +123,16 @@ void PumpFor(DWORD milliseconds) {
     }
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        PumpMessages();
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
 uint32_t PixelAt(IRender* render, int x, int y) {
     auto* bits = static_cast<const uint32_t*>(render->GetBits());
     if (!bits || x < 0 || y < 0 || x >= render->GetWidth() || y >= render->GetHeight()) return 0;

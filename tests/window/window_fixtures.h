@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,5 +88,8 @@ ProbeLayer* AddProbe(IWindow& window, EventLog* log, const std::string& name, RE
 void PumpMessages();
 // Dispatches messages for about the given time.
 void PumpFor(DWORD milliseconds);
+// Pumps until `done` answers true; false when it did not within the time-out
+// (which only a hung run reaches).
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 // One pixel of the renderer as 0xAARRGGBB.
 uint32_t PixelAt(IRender* render, int x, int y);
