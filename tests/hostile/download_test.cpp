@@ -210,9 +210,10 @@ TEST_F(LyingServer, ATricklingServerIsGivenUp) {
     DWORD start = GetTickCount();
     std::wstring url = base + L"/bad/trickle";
     EXPECT_FALSE(net.Download(url.c_str()));
-    DWORD elapsed = GetTickCount() - start;
-    EXPECT_GE(elapsed, 1500u);
-    EXPECT_LT(elapsed, 6000u);
+    // Not before the limit's window has passed; and long before the body's
+    // end (the server would need 200 s for it), which the count shows
+    // without leaning on how busy this machine is.
+    EXPECT_GE(GetTickCount() - start, 1500u);
     EXPECT_GT(net.received, 0u);
     EXPECT_LT(net.received, 1000u);
 }
