@@ -15,6 +15,8 @@
 #include "app/install_wnd.h"
 #include "client/update_info.h"
 #include "support/digest.h"
+#include "support/handle.h"
+#include "support/zip.h"
 #include "tests/app/e2e_util.h"
 #include "tests/app/package_fixture.h"
 #include "tests/common/test_util.h"
@@ -162,6 +164,72 @@ TEST_F(InstallerRun, SilentInstallWithAFileThatCannotBeInstalledExitsWith1603) {
     EXPECT_TRUE(FileExists(installDir + L"readme.txt"));
     EXPECT_FALSE(FileExists(installDir + L"broken.bin"));
     EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
+}
+
+// No earlier installation: the proposed folder is the program-files folder
+// of this build, then company, then app; the records point there.
+TEST_F(InstallerRun, AFirstInstallationGoesToTheProgramFilesFolder) {
+    wchar_t programFiles[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE));
+    const std::wstring expected = std::wstring(programFiles) + L"\\" + company + L"\\game\\";
+    ASSERT_EQ(L"", e2e::RegistryValue(productKey, L"path"));
+    e2e::RunResult run = e2e::Run(Build(PayloadItems(fixture::ClientItems())), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(expected, e2e::RegistryValue(productKey, L"path"));
+    EXPECT_EQ("欢迎", Text(ReadAll(expected + L"readme.txt")));
+    EXPECT_TRUE(FileExists(expected + L"uninst.dat"));
+    EXPECT_TRUE(e2e::WaitForFile(expected + L"started.txt", 10000));
+    testing_util::RemoveTree(std::wstring(programFiles) + L"\\" + company);
+}
+
+// A package too large for a resource: the payload is the .zip file beside
+// the program (--zip-beside).
+TEST_F(InstallerRun, APayloadBesideTheProgramIsInstalled) {
+    PresetPath();
+    std::wstring exe = temp / L"beside.exe";
+    ASSERT_TRUE(fixture::BuildInstaller(exe, &config, {}));  // no payload resource
+    ASSERT_TRUE(testing_util::WriteAll(temp / L"beside.zip",
+                                       fixture::MakeZip(PayloadItems(fixture::ClientItems()),
+                                                        GetArchivePassword())));
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ("欢迎", Text(ReadAll(installDir + L"readme.txt")));
+    EXPECT_TRUE(FileExists(installDir + L"data\\levels\\level1.dat"));
+    EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(productKey, L"version"));
+}
+
+// A repair over a file another program holds open: that entry fails and the
+// old file stays whole (the new copy never replaces it half); the rest is
+// repaired and the run says it failed.
+TEST_F(InstallerRun, ARepairOverAFileInUseKeepsTheOldFile) {
+    PresetPath();
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.5"));
+    CreateDirectoryW(installDir.c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(installDir + L"readme.txt", "old text", 8));
+    ASSERT_TRUE(testing_util::WriteAll(installDir + L"unins000.exe", "old", 3));
+    ASSERT_TRUE(testing_util::WriteAll(installDir + L"uninst.dat", Utf16(L"readme.txt|unins000.exe|")));
+    e2e::RunResult run;
+    {
+        UniqueFile inUse(CreateFileW((installDir + L"readme.txt").c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(inUse);
+        run = e2e::Run(Build(PayloadItems(fixture::ClientItems())), L"silent", Never);
+    }
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(1603u, run.exitCode);
+    EXPECT_EQ("old text", Text(ReadAll(installDir + L"readme.txt")));
+    EXPECT_EQ("uninstaller placeholder", Text(ReadAll(installDir + L"unins000.exe")));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((installDir + L"~in*.tmp").c_str(), &data);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a new copy was left beside the file in use";
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    // The file in use is the earlier installation's and stays recorded,
+    // though this run could not write it.
+    std::string record = Text(ReadAll(installDir + L"uninst.dat"));
+    EXPECT_NE(std::string::npos, record.find(Text(Utf16(L"readme.txt|")).substr(2)));
+    EXPECT_NE(std::string::npos, record.find(Text(Utf16(L"data\\levels\\level1.dat|")).substr(2)));
 }
 
 TEST_F(InstallerRun, WithoutItsConfigurationTheProgramShowsTheVerificationMessage) {
@@ -557,6 +625,27 @@ TEST_F(DownloadRun, ClosingWhileInstallingAsksAndAltF4IsRefused) {
     EXPECT_TRUE(stillOpenAfterAltF4);
     EXPECT_TRUE(Text(ReadAll(installDir + L"held.bin")) == body);
     EXPECT_FALSE(FileExists(installDir + L"started.txt"));  // closed, not finished
+}
+
+// A manifest of more entries than the reader takes (10,000) cannot be read
+// whole: nothing is fetched, written or registered.
+TEST_F(DownloadRun, AManifestBeyondTheEntryLimitIsRefused) {
+    PresetPath();
+    SHCreateDirectoryExW(nullptr, served.c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(served + L"one.txt", "1", 1));
+    std::wstring xml = L"\xFEFF<list version=\"1.0.0.5\">\r\n";
+    for (int i = 0; i <= 10000; ++i)
+        xml += L"<item file=\"f" + std::to_wstring(i) + L".txt\" size=\"1\" md5=\"C4CA4238A0B923820DCC509A6F75849B\" "
+               L"url=\"" + base + L"/one.txt\" action=\"0\"/>\r\n";
+    xml += L"</list>\r\n";
+    ASSERT_TRUE(testing_util::WriteAll(served + L"update.xml", xml.data(), xml.size() * sizeof(wchar_t)));
+    config.SetConfig((base + L"/update.xml").c_str());
+    e2e::RunResult run = e2e::Run(Build(fixture::SkinItems()), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(1603u, run.exitCode);
+    EXPECT_FALSE(FileExists(installDir + L"f0.txt"));
+    ExpectNothingInstalled();
+    EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"version"));
 }
 
 // The download way protects a newer installation as the archive way does:
