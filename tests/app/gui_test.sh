@@ -4,7 +4,10 @@
 # button, presses Alt+F4 while installing, and screenshots of the ready,
 # unticked, installing and finished states are checked for what must show.
 # The screenshots stay in <build>/test-artifacts/app_gui/.
-#   gui_test.sh BUILD_DIR WINEPREFIX
+# Runs under tests/net/with-http-server.sh: the package downloads its client,
+# and one file is held by the server until this script releases it, so the
+# installing state lasts exactly as long as the script looks at it.
+#   with-http-server.sh gui_test.sh BUILD_DIR WINEPREFIX
 set -euo pipefail
 build=$1
 export WINEPREFIX=$2
@@ -19,12 +22,18 @@ if [[ -z "${DISPLAY:-}" ]]; then
   skin_session_start "$target"
 fi
 
+[[ -n "${SKIN_TEST_HTTP_ROOT:-}" ]] || { echo "run through tests/net/with-http-server.sh" >&2; exit 1; }
+# The served folder as this side sees it (Z:\x\y\ is /x/y/).
+www=$(printf '%s' "${SKIN_TEST_HTTP_ROOT#Z:}" | tr '\\' /)
+release() { touch "$www/holdgui.release"; }
+
 art=$build/test-artifacts/app_gui
 rm -rf "$art"
 mkdir -p "$art"
 work=$(mktemp -d /tmp/skin-gui.XXXXXX)
 installer_pid=
 cleanup() {
+  release
   [[ -n "$installer_pid" ]] && kill "$installer_pid" 2>/dev/null || true
   run "$build/bin/make_gui_package.exe" --remove >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -123,7 +132,23 @@ expect unticked $start_x $start_y background   # start button gone
 click $agree_x $agree_y; away; shot reticked
 expect reticked $start_x $start_y red
 
-click $start_x $start_y; sleep 1.2; shot installing
+# Takes screenshots until the point shows the colour family (ten seconds at
+# most: the window paints on its own timer).
+shot_until() {  # shot_until SHOT X Y FAMILY
+  for _ in $(seq 1 50); do
+    shot "$1"
+    [[ $(family "$(pixel "$1" "$2" "$3")") == "$4" ]] && return 0
+    sleep 0.2
+  done
+  fail "$1: ($2,$3) never showed $4"
+}
+
+click $start_x $start_y
+# The held file is being fetched: the installation is under way and stays so
+# until release.
+for _ in $(seq 1 150); do [[ -f "$www/holdgui.started" ]] && break; sleep 0.2; done
+[[ -f "$www/holdgui.started" ]] || fail "the installation did not reach the held file"
+shot_until installing 300 340 orange
 expect installing $start_x $start_y cyan               # waiting picture
 expect installing 300 340 sink orange                  # progress bar
 (( $(text_pixels installing 20 313 400 15) > 20 )) || fail "installing: no status text"
@@ -131,12 +156,11 @@ expect installing 300 340 sink orange                  # progress bar
 (( $(text_pixels installing 20 355 400 15) > 20 )) || fail "installing: no size and speed line"
 
 # Alt+F4 while installing is refused; the close button asks, and No goes on.
-keys "$window" alt+F4; sleep 1
-xdotool search --pid "$installer_pid" --name "安装测试游戏gui" >/dev/null ||
-  fail "Alt+F4 closed the installing window"
-click $close_x $close_y; sleep 1
-shot confirm
-# The question shows as a second window of the installer over it.
+keys "$window" alt+F4
+click $close_x $close_y
+# The question shows as a second window of the installer over it; the key
+# was handled before the click (input is handled in order), so the window
+# still being there when the question shows means Alt+F4 was refused.
 dialogs() {
   local n=0 w
   for w in $(xdotool search --onlyvisible --pid "$installer_pid" --name . 2>/dev/null || true); do
@@ -145,6 +169,10 @@ dialogs() {
   done
   echo $n
 }
+for _ in $(seq 1 50); do (($(dialogs) == 1)) && break; sleep 0.2; done
+xdotool search --pid "$installer_pid" --name "安装测试游戏gui" >/dev/null ||
+  fail "Alt+F4 closed the installing window"
+shot confirm
 (($(dialogs) == 1)) || fail "no confirmation when closing during installation"
 # Wine's message boxes take no X input without a window manager: answer No
 # (7) from the Windows side; the helper prints the question's text.
@@ -153,12 +181,11 @@ question=$(run "$build/bin/make_gui_package.exe" --answer "安装提示" 7) ||
 [[ "$question" == *"中止当前安装"* ]] || fail "unexpected question: $question"
 for _ in $(seq 1 50); do (($(dialogs) == 0)) && break; sleep 0.2; done
 (($(dialogs) == 0)) || fail "the confirmation stayed after No"
-sleep 0.5
 kill -0 "$installer_pid" 2>/dev/null || fail "installer ended after answering No"
-[[ -f "$work/game/uninst.dat" ]] && fail "installation finished too early to test closing"
-shot after-no
-expect after-no $start_x $start_y cyan                 # still installing
+[[ -f "$work/game/uninst.dat" ]] && fail "the installation ended though a file is held"
+shot_until after-no $start_x $start_y cyan             # still installing
 
+release
 for _ in $(seq 1 240); do
   [[ -f "$work/game/uninst.dat" ]] && break
   sleep 0.5

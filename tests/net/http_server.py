@@ -42,19 +42,25 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.close_connection = True
 
     def hold(self, gate):
-        # pattern(40000) in two halves: after the first, GATE.started appears
-        # in the root and the rest waits until the test creates GATE.release
-        # (at most two minutes), so a test decides when the download ends.
+        # pattern(40000): the first half at once, then GATE.started appears in
+        # the root, and the body goes on at 50 bytes a second (never silent
+        # for a receive time-out, never slow enough for the low-speed limit)
+        # until the test creates GATE.release (at most two minutes); then the
+        # rest at once. So a test decides when the download ends.
         body = pattern(40000)
         base = os.path.join(ROOT, os.path.basename(gate))
         self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Length: 40000\r\n\r\n" + body[:20000])
         self.wfile.flush()
         open(base + ".started", "w").close()
+        at = 20000
         deadline = time.monotonic() + 120
-        while not os.path.exists(base + ".release") and time.monotonic() < deadline:
-            time.sleep(0.05)
         try:
-            self.wfile.write(body[20000:])
+            while not os.path.exists(base + ".release") and time.monotonic() < deadline:
+                time.sleep(0.5)
+                self.wfile.write(body[at:at + 25])
+                self.wfile.flush()
+                at += 25
+            self.wfile.write(body[at:])
             self.wfile.flush()
         except OSError:
             pass
