@@ -221,10 +221,7 @@ TEST_F(InstallerRun, ARepairOverAFileInUseKeepsTheOldFile) {
     EXPECT_EQ(1603u, run.exitCode);
     EXPECT_EQ("old text", Text(ReadAll(installDir + L"readme.txt")));
     EXPECT_EQ("uninstaller placeholder", Text(ReadAll(installDir + L"unins000.exe")));
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((installDir + L"~in*.tmp").c_str(), &data);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a new copy was left beside the file in use";
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(0u, testing_util::CountTempFiles(installDir)) << "a new copy was left beside the file in use";
     // The file in use is the earlier installation's and stays recorded,
     // though this run could not write it.
     std::string record = Text(ReadAll(installDir + L"uninst.dat"));
@@ -434,10 +431,7 @@ TEST_F(InstallerRun, AbortingAnInstallationLeavesNoPartialFiles) {
     }
     EXPECT_GT(replaced, 0u);
     EXPECT_LT(replaced, client.size());
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((installDir + L"many\\~in*.tmp").c_str(), &data);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a partial copy was left behind";
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    EXPECT_EQ(0u, testing_util::CountTempFiles(installDir + L"many\\")) << "a partial copy was left behind";
     EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"version"));
 }
 

@@ -19,6 +19,7 @@
 using fixture::ZipItem;
 using testing_util::FileExists;
 using testing_util::ReadAll;
+using testing_util::CountTempFiles;
 using testing_util::TempDir;
 
 namespace {
@@ -69,17 +70,6 @@ struct Payload {
     std::vector<uint8_t> bytes;
     XZip zip;
 };
-
-size_t CountTempFiles(const std::wstring& dir) {
-    size_t n = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((dir + L"~in*.tmp").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do ++n;
-    while (FindNextFileW(find, &data));
-    FindClose(find);
-    return n;
-}
 
 }  // namespace
 

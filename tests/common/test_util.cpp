@@ -127,6 +127,17 @@ ShortcutInfo ReadShortcut(const std::wstring& file) {
     return info;
 }
 
+size_t CountTempFiles(const std::wstring& folder) {
+    size_t n = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"~in*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do ++n;
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return n;
+}
+
 bool RecordKeyExists(const std::wstring& subKey) {
     UniqueKey k;
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY,

@@ -37,6 +37,9 @@ inline bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes
 bool FileExists(const std::wstring& path);
 // Removes a folder tree without going through the code under test.
 void RemoveTree(const std::wstring& path);
+// The installer's temporary copies ("~in*.tmp") left in a folder (with its
+// trailing backslash): an interrupted or failed write must leave none.
+size_t CountTempFiles(const std::wstring& folder);
 
 std::string Narrow(const std::wstring& text);  // UTF-8, for messages
 

@@ -160,8 +160,7 @@ TEST_F(LyingServer, AnUnusableManifestFailsCleanly) {
         ExpectOutsideUnchanged();
         ExpectNotRegistered();
         EXPECT_FALSE(FileExists(Installed(L"good.txt")));
-        e2e::RemoveProduct(company, L"game", name);
-        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+        ResetProduct();
     }
 }
 

@@ -95,6 +95,12 @@ void Sandbox::SetUp() {
     ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
 }
 
+void Sandbox::ResetProduct() {
+    e2e::RemoveProduct(company, L"game", name);
+    testing_util::RemoveTree(installDir);
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+}
+
 void Sandbox::TearDown() {
     SetCurrentDirectoryW(oldWorkDir_);
     e2e::RemoveProduct(company, L"game", name);

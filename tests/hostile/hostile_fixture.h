@@ -51,6 +51,9 @@ protected:
     // Nothing outside the installation directory appeared, went or changed.
     void ExpectOutsideUnchanged();
     void ExpectNotRegistered();
+    // Back to the state of SetUp between the cases of one test: no records,
+    // shortcuts or client, the registry's path at the installation folder.
+    void ResetProduct();
 
     std::wstring Installed(const std::wstring& relative) { return installDir + relative; }
 

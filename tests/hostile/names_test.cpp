@@ -143,11 +143,7 @@ TEST_F(HostileNames, AFileAndAFolderOfTheSameNameFail) {
             EXPECT_TRUE(IsFolder(Installed(L"kept")));
             EXPECT_EQ("mine", Text(ReadAll(Installed(L"kept\\mine.txt"))));
         }
-        WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((installDir + L"~in*.tmp").c_str(), &data);
-        EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a temporary file was left behind";
-        if (find != INVALID_HANDLE_VALUE) FindClose(find);
-        e2e::RemoveProduct(company, L"game", name);
-        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+        EXPECT_EQ(0u, testing_util::CountTempFiles(installDir)) << "a temporary file was left behind";
+        ResetProduct();
     }
 }
