@@ -121,6 +121,24 @@ std::wstring WaitForRun(const std::wstring& dir) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
+// The processes started by this test program so far, counted by a job it
+// puts itself into on first use (children join their parent's job).
+DWORD ProcessesStartedInJob() {
+    static HANDLE job = [] {
+        HANDLE j = CreateJobObjectW(nullptr, nullptr);
+        if (j && !AssignProcessToJobObject(j, GetCurrentProcess())) {
+            CloseHandle(j);
+            j = nullptr;
+        }
+        return j;
+    }();
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    if (!job || !QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info,
+                                           sizeof(info), nullptr))
+        return ~0u;
+    return info.TotalProcesses;
+}
+
 TEST(Updater, CopyReplacesOlderOneAndStartsWithSilent) {
     TempDir dir;
     auto updater = ReadAll(testing_util::BinaryPath("bin/net_fake_updater.exe"));
@@ -128,7 +146,9 @@ TEST(Updater, CopyReplacesOlderOneAndStartsWithSilent) {
     ASSERT_TRUE(WriteAll(dir / L"update.exe", updater));
     ASSERT_TRUE(WriteAll(dir / L"_ud_.exe", "an older updater", 16));
 
+    const DWORD before = ProcessesStartedInJob();
     ASSERT_TRUE(RunUpdaterIn(dir.path().c_str()));
+    EXPECT_EQ(before + 1, ProcessesStartedInJob());  // the count the next test relies on
     std::wstring line = WaitForRun(dir.path());
     EXPECT_NE(line.find(L"_ud_.exe"), std::wstring::npos) << testing_util::Narrow(line);
     EXPECT_NE(line.find(L"silent"), std::wstring::npos) << testing_util::Narrow(line);
@@ -151,8 +171,11 @@ TEST(Updater, CopyThatCannotBeReplacedIsNotStarted) {
     HANDLE lock = CreateFileW((dir / L"_ud_.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    // Every process started from here on is counted by the job, however
+    // short it lives.
+    const DWORD before = ProcessesStartedInJob();
     EXPECT_FALSE(RunUpdaterIn(dir.path().c_str()));
-    Sleep(2000);  // long enough for a wrongly started copy to leave its trace
+    EXPECT_EQ(before, ProcessesStartedInJob()) << "a copy was started";
     EXPECT_FALSE(FileExists(dir / L"ran.txt"));
     CloseHandle(lock);
 }
