@@ -8,6 +8,7 @@
 
 #include "app/progress_text.h"
 #include "client/registry.h"
+#include "client/version.h"
 #include "support/dialogs.h"
 #include "support/digest.h"
 #include "support/handle.h"
@@ -597,11 +598,16 @@ void CInstallWnd::DeclineInstall() {
 
 void CInstallWnd::CheckInstalledVersion() {
     if (installDir.empty() || !innerArchivePresent) return;
+    // No readable version (no value, another type, longer than the field) or
+    // an empty one: nothing tells which release is there, so it counts as
+    // not installed and the package installs. Refusing instead would leave
+    // a damaged record with no way to install over it.
     wchar_t installed[128] = {};
     if (!ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"version", installed,
-                          127))
+                          127) ||
+        !installed[0])
         return;
-    int order = std::wcscmp(installed, clientConfig.GetVersion());
+    int order = CompareVersions(installed, clientConfig.GetVersion());
     wchar_t text[1024];
     if (order > 0) {
         if (!silent) {
