@@ -309,7 +309,16 @@ void CInstallWnd::BuildControls() {
     // visible; an "&" in a name is shown, not taken as a mnemonic.
     if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex)))
         status->format = kStatusTextFormat;
-    text(&percentIndex, L"0%", 32, true, MakeAnchor(-1, 0, -1, 0, 60, 20, 32, 59));
+    text(&percentIndex, L"0%", kPercentFontHeight, true,
+         MakeAnchor(-1, 0, -1, 0, kPercentFieldWidth, 20, 32, 59));
+    // "100%" does not fit 60 pixels in that font: the field takes the width
+    // of its widest text, and the status line beside it gives way.
+    if (auto* percent = static_cast<CTextUI*>(LayerOrNull(percentIndex))) {
+        const int width = PercentFieldWidth(percent->font.Handle(), kPercentFieldWidth);
+        place(percent, MakeAnchor(-1, 0, -1, 0, width, 20, 32, 59));
+        if (auto* status = LayerOrNull(statusIndex))
+            place(status, MakeAnchor(20, 0, -1, 0, 0, 20 + width + 10, 15, 72));  // 90 at 60
+    }
     if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
         progressIndex = indexOf();
         LoadSkinImage(&bar->image, L"progress_sink.png");
