@@ -215,7 +215,9 @@ TEST_F(RegistryTest, RecordsLiveInThe32BitViewForEitherBuild) {
     EXPECT_STREQ(L"C:\\Games\\旧\\", out);
     EXPECT_TRUE(DeleteProductKey(kCompany.c_str(), L"app"));
     EXPECT_FALSE(existsIn(product, KEY_WOW64_32KEY));
-    if (windows64) EXPECT_FALSE(existsIn(native, KEY_WOW64_64KEY));
+    if (windows64) {
+        EXPECT_FALSE(existsIn(native, KEY_WOW64_64KEY));
+    }
 }
 
 TEST_F(RegistryTest, KeyNamesThatReachOtherKeysOrDoNotFitAreRefused) {
