@@ -8,6 +8,7 @@
 
 #include "app/progress_text.h"
 #include "client/registry.h"
+#include "client/version.h"
 #include "support/dialogs.h"
 #include "support/digest.h"
 #include "support/handle.h"
@@ -317,7 +318,16 @@ void CInstallWnd::BuildControls() {
     // visible; an "&" in a name is shown, not taken as a mnemonic.
     if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex)))
         status->format = kStatusTextFormat;
-    text(&percentIndex, L"0%", 32, true, MakeAnchor(-1, 0, -1, 0, 60, 20, 32, 59));
+    text(&percentIndex, L"0%", kPercentFontHeight, true,
+         MakeAnchor(-1, 0, -1, 0, kPercentFieldWidth, 20, 32, 59));
+    // "100%" does not fit 60 pixels in that font: the field takes the width
+    // of its widest text, and the status line beside it gives way.
+    if (auto* percent = static_cast<CTextUI*>(LayerOrNull(percentIndex))) {
+        const int width = PercentFieldWidth(percent->font.Handle(), kPercentFieldWidth);
+        place(percent, MakeAnchor(-1, 0, -1, 0, width, 20, 32, 59));
+        if (auto* status = LayerOrNull(statusIndex))
+            place(status, MakeAnchor(20, 0, -1, 0, 0, 20 + width + 10, 15, 72));  // 90 at 60
+    }
     if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
         progressIndex = indexOf();
         LoadSkinImage(&bar->image, L"progress_sink.png");
@@ -623,11 +633,16 @@ void CInstallWnd::CheckInstalledVersion() {
     // The download way installs the configured version as much as the
     // archive way does: the same rule protects a newer installation.
     if (installDir.empty()) return;
+    // No readable version (no value, another type, longer than the field) or
+    // an empty one: nothing tells which release is there, so it counts as
+    // not installed and the package installs. Refusing instead would leave
+    // a damaged record with no way to install over it.
     wchar_t installed[128] = {};
     if (!ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"version", installed,
-                          127))
+                          127) ||
+        !installed[0])
         return;
-    int order = std::wcscmp(installed, clientConfig.GetVersion());
+    int order = CompareVersions(installed, clientConfig.GetVersion());
     wchar_t text[1024];
     if (order > 0) {
         if (!silent) {

@@ -150,6 +150,10 @@ constexpr UINT kMsgInstallFailed = WM_APP + 0x41;
 // The UI thread's look at the worker's progress.
 constexpr UINT_PTR kProgressTimerId = 0x1A57;
 constexpr UINT kProgressIntervalMs = 100;
+// The percentage: its font's height (bold) and the skin's width of its field,
+// which grows to fit "100%" in that font (PercentFieldWidth).
+constexpr int kPercentFontHeight = 32;
+constexpr int kPercentFieldWidth = 60;
 // The status line: one line, vertically centred, long paths shortened in
 // the middle, no mnemonic prefixes.
 constexpr UINT kStatusTextFormat = DT_VCENTER | DT_SINGLELINE | DT_PATH_ELLIPSIS | DT_NOPREFIX;

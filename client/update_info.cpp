@@ -13,6 +13,7 @@
 #include "support/data.h"
 #include "support/digest.h"
 #include "support/handle.h"
+#include "support/text.h"
 
 namespace {
 
@@ -245,7 +246,9 @@ bool CUpdateInfo::SaveToFile(const wchar_t* path) {
 
 int CUpdateInfo::AddDirectory(const wchar_t* baseUrl, const wchar_t* directory, const wchar_t* prefix) {
     if (!baseUrl || !*baseUrl || !directory || !*directory) return 0;
-    std::wstring base = WithTrailing(baseUrl, L'/');
+    // The address is written ready to request: the base as given, with
+    // only what a URL cannot hold escaped, and every name fully escaped.
+    std::wstring base = WithTrailing(EncodeUrl(baseUrl).c_str(), L'/');
     std::wstring local = WithTrailing(directory, L'\\');
     std::wstring relative = WithTrailing(prefix, L'\\');
 
@@ -257,15 +260,16 @@ int CUpdateInfo::AddDirectory(const wchar_t* baseUrl, const wchar_t* directory, 
         std::wstring name = data.cFileName;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (name == L"." || name == L"..") continue;
-            found += AddDirectory((base + name).c_str(), (local + name).c_str(),
-                                  (relative + name).c_str());
+            found += AddDirectory((base + EncodeUrlPath(name.c_str())).c_str(),
+                                  (local + name).c_str(), (relative + name).c_str());
             continue;
         }
         wchar_t digest[33] = {};
         if (!DigestOfFile(digest, (local + name).c_str(), true)) digest[0] = 0;
         uint64_t size = uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
         int32_t recorded = size > 0x7FFFFFFF ? -1 : int32_t(size);
-        AddFile((relative + name).c_str(), recorded, digest, (base + name).c_str());
+        AddFile((relative + name).c_str(), recorded, digest,
+                (base + EncodeUrlPath(name.c_str())).c_str());
         ++found;
     } while (FindNextFileW(find.get(), &data));
     return found;

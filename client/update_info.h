@@ -41,7 +41,9 @@ public:
     virtual int AddItem(UpdateItem* item) = 0;
     virtual int AddFile(const wchar_t* file, int32_t size, const wchar_t* md5,
                         const wchar_t* url) = 0;
-    // Answers the number of files found (also those AddFile refused).
+    // Answers the number of files found (also those AddFile refused). A
+    // file's url is the base address and its path below the directory,
+    // percent-encoded (EncodeUrl, EncodeUrlPath); its file stays as it is.
     virtual int AddDirectory(const wchar_t* baseUrl, const wchar_t* directory,
                              const wchar_t* prefix) = 0;
     virtual UpdateItem* GetItem(uint32_t index) = 0;

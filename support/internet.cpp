@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "support/text.h"
+
 namespace {
 
 // Milliseconds.
@@ -80,6 +82,9 @@ bool CInternet::Open(const wchar_t* address) {
 
 bool CInternet::Download(const wchar_t* address) {
     if (!address) return false;
+    // Manifests may hold addresses with blanks or Chinese names as they
+    // are; WinINet would send them unusable. Escapes already there stay.
+    const std::wstring encoded = EncodeUrl(address);
     if (!internet) {
         internet.reset(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!internet) return false;
@@ -87,7 +92,7 @@ bool CInternet::Download(const wchar_t* address) {
     }
     request.reset();
     connection.reset();
-    if (!Open(address)) return false;
+    if (!Open(encoded.c_str())) return false;
 
     DWORD status = 0;
     if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) || status != 200) return false;

@@ -35,9 +35,10 @@ public:
     static constexpr uint32_t kLowSpeedBytes = 1024;
     static constexpr uint32_t kLowSpeedMs = 60000;
 
-    // True only for status 200 with a Content-Length and exactly that many
-    // body bytes; the body is then the first `received` bytes of `buffer`,
-    // followed by two zero bytes.
+    // The address is requested percent-encoded (EncodeUrl). True only for
+    // status 200 with a Content-Length and exactly that many body bytes; the
+    // body is then the first `received` bytes of `buffer`, followed by two
+    // zero bytes.
     [[nodiscard]] bool Download(const wchar_t* address);
 
     uint8_t* buffer = nullptr;  // process heap, zero-filled when allocated

@@ -184,3 +184,73 @@ int DetectBom(const uint8_t* b) {
     if (b[0] == 0xFE && b[1] == 0xFF) return kEncodingUtf16BE;
     return kEncodingNone;
 }
+
+namespace {
+
+bool IsUnreserved(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') ||
+           c == L'-' || c == L'.' || c == L'_' || c == L'~';
+}
+
+bool IsReserved(wchar_t c) { return c && std::wcschr(L":/?#[]@!$&'()*+,;=", c) != nullptr; }
+
+bool IsHexDigit(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
+}
+
+void AppendEscaped(std::wstring& out, unsigned byte) {
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    out += L'%';
+    out += kHex[byte >> 4];
+    out += kHex[byte & 15];
+}
+
+// The character at text[*i] as UTF-8 bytes, %XX each; *i moves past a
+// surrogate pair's second half.
+void AppendUtf8Escaped(std::wstring& out, const wchar_t* text, size_t* i) {
+    uint32_t c = uint16_t(text[*i]);
+    if (c >= 0xD800 && c <= 0xDBFF && text[*i + 1] >= 0xDC00 && text[*i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (uint16_t(text[*i + 1]) - 0xDC00);
+        ++*i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+    }
+    if (c < 0x80) {
+        AppendEscaped(out, c);
+    } else if (c < 0x800) {
+        AppendEscaped(out, 0xC0 | (c >> 6));
+        AppendEscaped(out, 0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        AppendEscaped(out, 0xE0 | (c >> 12));
+        AppendEscaped(out, 0x80 | ((c >> 6) & 0x3F));
+        AppendEscaped(out, 0x80 | (c & 0x3F));
+    } else {
+        AppendEscaped(out, 0xF0 | (c >> 18));
+        AppendEscaped(out, 0x80 | ((c >> 12) & 0x3F));
+        AppendEscaped(out, 0x80 | ((c >> 6) & 0x3F));
+        AppendEscaped(out, 0x80 | (c & 0x3F));
+    }
+}
+
+// keepUrl: the characters a URL may hold stay as well, and %XX escapes.
+std::wstring PercentEncode(const wchar_t* text, bool keepUrl) {
+    std::wstring out;
+    if (!text) return out;
+    for (size_t i = 0; text[i]; ++i) {
+        const wchar_t c = text[i];
+        bool keep = IsUnreserved(c) || c == L'/';
+        if (keepUrl && !keep)
+            keep = IsReserved(c) || (c == L'%' && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2]));
+        if (keep)
+            out += c;
+        else
+            AppendUtf8Escaped(out, text, &i);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::wstring EncodeUrlPath(const wchar_t* path) { return PercentEncode(path, false); }
+
+std::wstring EncodeUrl(const wchar_t* address) { return PercentEncode(address, true); }

@@ -1,9 +1,11 @@
 // Small text routines of the file formats: key=value; entries of the
-// configuration text, the quoted-name:value pairs of the theme text, and
-// byte-order marks. Narrow and wide forms behave alike.
+// configuration text, the quoted-name:value pairs of the theme text,
+// byte-order marks, and the percent-encoding of download addresses. Narrow
+// and wide forms behave alike.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum TextEncoding : int {
     kEncodingNone = 0,
@@ -36,3 +38,18 @@ int BomSize(int encoding);
 int WriteBom(int encoding, uint8_t* out);
 // Needs at least four readable bytes.
 int DetectBom(const uint8_t* bytes);
+
+// Download addresses are requested and written percent-encoded as UTF-8
+// (RFC 3986), so names with blanks or Chinese characters reach the server.
+// A character outside the Basic Multilingual Plane is its surrogate pair;
+// an unpaired surrogate has no UTF-8 form and becomes U+FFFD.
+//
+// The path of an address made from local names: the unreserved characters
+// A-Z a-z 0-9 - . _ ~ and "/" stay, every other character (a "%", "#", "+"
+// or "&" of a file name too) becomes %XX per UTF-8 byte.
+std::wstring EncodeUrlPath(const wchar_t* path);
+// A whole address from elsewhere, made ready for a request: what a URL may
+// hold stays (unreserved and reserved characters, and a "%" that begins a
+// %XX escape, so an address encoded before is left as it is), every other
+// character becomes %XX per UTF-8 byte. Null gives an empty text.
+std::wstring EncodeUrl(const wchar_t* address);

@@ -4,6 +4,7 @@
 #include <minizip/iowin32.h>
 #include <minizip/unzip.h>
 
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -130,24 +131,25 @@ void DropDotComponents(std::wstring* text) {
     text->swap(kept);
 }
 
+// Kept masked and unmasked through a volatile key, which the compiler cannot
+// fold back into the plain text: a strings dump of the programs does not
+// show it.
+std::array<char, 9> UnmaskPassword() {
+    static const unsigned char kMasked[8] = {0x09, 0x31, 0x33, 0x34, 0x7F, 0x63, 0x0D, 0x2B};
+    volatile unsigned char key = 0x5A;
+    std::array<char, 9> password{};
+    for (size_t i = 0; i < sizeof(kMasked); ++i) password[i] = char(kMasked[i] ^ key);
+    return password;
+}
+
 }  // namespace
 
 const char* GetArchivePassword() {
-    static char password[12];
-    if (password[0] == 0) {
-        // Assembled here, not stored as one literal, so it does not show in
-        // a plain strings dump of the installer.
-        password[7] = 'q';
-        password[6] = 'W';
-        password[5] = '9';
-        password[4] = '%';
-        password[3] = 'n';
-        password[2] = 'i';
-        password[1] = 'k';
-        password[8] = 0;
-        password[0] = 'S';
-    }
-    return password;
+    // Made once, whichever thread asks first: the window thread and the
+    // worker both may, and a function-local static is initialised exactly
+    // once with the other callers waiting for it.
+    static const std::array<char, 9> password = UnmaskPassword();
+    return password.data();
 }
 
 void SafeEntryName(const char* stored, size_t length, wchar_t* out) {

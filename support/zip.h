@@ -78,7 +78,7 @@ private:
 };
 
 // The archive password shared by the payload, the inner archive and the
-// packaging tool; built on first use.
+// packaging tool; made on first use, safely from any thread.
 const char* GetArchivePassword();
 
 // The safe form of a stored entry name: decoded from UTF-8 (an invalid

@@ -20,6 +20,7 @@
 #include "support/handle.h"
 #include "support/packed.h"
 #include "support/payload.h"
+#include "support/text.h"
 #include "support/zip.h"
 #include "tools/archive_writer.h"
 
@@ -77,7 +78,7 @@ const wchar_t* kUsage =
     L"--client     folder of the client's files: packed as the inner archive, with update.xml\n"
     L"--client-zip plain ZIP of the client's files, packed with names as stored\n"
     L"--base-url   download address of the client's files in update.xml (default: the\n"
-    L"             configuration's source)\n"
+    L"             configuration's source); the addresses are written percent-encoded\n"
     L"--zip-beside write the payload as the .zip beside the output instead of into it\n"
     L"--max-resource-mb  largest payload carried as a resource (default and most: 256)\n";
 
@@ -274,7 +275,7 @@ bool CheckManifestFits(const CUpdateInfo& manifest, const std::wstring& where, T
         const UpdateItem* item = manifest.items[i];
         if (wcslen(item->file) >= 511 || wcslen(item->url) >= 767) {
             *error = {where, std::wstring(L"the manifest entry ") + item->file +
-                                 L" has a path (511) or address (767) too long for update.xml"};
+                                 L" has a path (511) or percent-encoded address (767) too long for update.xml"};
             return false;
         }
     }
@@ -418,9 +419,11 @@ bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWri
         md5.Final(digest);
         wchar_t hex[33] = {};
         ToHex(hex, 32, digest, 16, true);
-        std::wstring base = baseUrl;
+        // Written ready to request, as AddDirectory writes it.
+        std::wstring base = EncodeUrl(baseUrl.c_str());
         if (!base.empty() && base.back() != L'/') base += L'/';
-        manifest->AddFile(file.c_str(), int32_t(info.uncompressed_size), hex, (base + url).c_str());
+        manifest->AddFile(file.c_str(), int32_t(info.uncompressed_size), hex,
+                          (base + EncodeUrlPath(url.c_str())).c_str());
     }
     return CheckManifestFits(*manifest, source, error);
 }

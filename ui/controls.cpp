@@ -128,7 +128,7 @@ void CLayerUI::DrawFrames(IRender* render, CImage& image, int frameCount, const 
 void CTextUI::Paint(IRender* render) {
     if (!render) return;
     RECT r = *GetRect();
-    r.left += 3;
+    r.left += kInset;
     DrawText(*this, render, text, font.Handle(), r, format);
     SetNeedsRedraw(false);
 }

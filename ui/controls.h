@@ -42,6 +42,9 @@ public:
     using CLayerUI::CLayerUI;
     void Paint(IRender* render) override;
 
+    // The text starts this far inside the left edge of the rectangle.
+    static constexpr int kInset = 3;
+
     FixedString<511> text;
     CFont font;
     uint32_t format = DT_VCENTER | DT_SINGLELINE;

@@ -267,41 +267,52 @@ TEST_F(InstallerRun, OtherSpellingsOfSilentShowTheWindowAndWait) {
 
 // --- the version check
 
+// Versions compare by number: 1.0.0.10 and 2.3.4.10 are the newer ones.
 TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
-    PresetPath();
-    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.6"));
-    CreateDirectoryW(installDir.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
-                          (installDir + L"client.exe").c_str(), FALSE));
-    std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
-    e2e::Installer installer(exe, L"");
-    bool answered = false;
-    DWORD lastPost = 0;
-    e2e::RunResult run = installer.Watch(
-        [&](const Dialog&) {
-            answered = true;
-            return IDOK;
-        },
-        [&](HWND window) {
-            // After the message, the finish button starts the installed client
-            // (the window exists, zero-sized, while the message shows).
-            if (window && answered && GetTickCount() - lastPost > 500) {
-                lastPost = GetTickCount();
-                PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
-            }
-            return false;
-        });
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(0u, run.exitCode);
-    ASSERT_EQ(1u, run.dialogs.size());
-    EXPECT_EQ(L"安装提示", run.dialogs[0].caption);
-    EXPECT_EQ(L"对不起！您的电脑里已经安装了更新版本（1.0.0.6）的" + name +
-                  L"。\n当前安装包版本（1.0.0.5）过旧无法安装！\n",
-              run.dialogs[0].text);
-    EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
-    ExpectNothingInstalled();
-    EXPECT_EQ(L"1.0.0.6", e2e::RegistryValue(productKey, L"version"));
-    EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"md5"));
+    struct Case {
+        const wchar_t* installed;
+        const wchar_t* package;
+    } cases[] = {{L"1.0.0.6", L"1.0.0.5"}, {L"2.3.4.10", L"2.3.4.9"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.installed));
+        PresetPath();
+        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", c.installed));
+        CreateDirectoryW(installDir.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
+                              (installDir + L"client.exe").c_str(), FALSE));
+        config.SetVersion(c.package);
+        std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
+        e2e::Installer installer(exe, L"");
+        bool answered = false;
+        DWORD lastPost = 0;
+        e2e::RunResult run = installer.Watch(
+            [&](const Dialog&) {
+                answered = true;
+                return IDOK;
+            },
+            [&](HWND window) {
+                // After the message, the finish button starts the installed client
+                // (the window exists, zero-sized, while the message shows).
+                if (window && answered && GetTickCount() - lastPost > 500) {
+                    lastPost = GetTickCount();
+                    PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
+                }
+                return false;
+            });
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(0u, run.exitCode);
+        ASSERT_EQ(1u, run.dialogs.size());
+        EXPECT_EQ(L"安装提示", run.dialogs[0].caption);
+        EXPECT_EQ(std::wstring(L"对不起！您的电脑里已经安装了更新版本（") + c.installed + L"）的" +
+                      name + L"。\n当前安装包版本（" + c.package + L"）过旧无法安装！\n",
+                  run.dialogs[0].text);
+        EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
+        ExpectNothingInstalled();
+        EXPECT_EQ(c.installed, e2e::RegistryValue(productKey, L"version"));
+        EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"md5"));
+        e2e::RemoveProduct(company, L"game", name);
+        testing_util::RemoveTree(installDir);
+    }
 }
 
 TEST_F(InstallerRun, TheSameVersionAsksForRepair) {
@@ -351,19 +362,30 @@ TEST_F(InstallerRun, TheSameVersionAsksForRepair) {
 }
 
 // Unattended runs ask nothing and decide before anything is written: a newer
-// installation is kept (its client started), the same version is repaired.
+// installation is kept (its client started), the same version is repaired,
+// an older one upgraded. An empty installed version tells nothing: the
+// package installs as on a first installation.
 TEST_F(InstallerRun, SilentRunsDecideTheVersionCheckWithoutAsking) {
     struct Case {
         const wchar_t* installed;
+        const wchar_t* package;
         bool installs;
-    } cases[] = {{L"1.0.0.6", false}, {L"1.0.0.5", true}, {L"1.0.0.10", true}};  // wcscmp order
+    } cases[] = {
+        {L"1.0.0.6", L"1.0.0.5", false},
+        {L"2.3.4.10", L"2.3.4.9", false},  // before it as text, newer as a number
+        {L"1.0.9.0", L"1.0.10.0", true},
+        {L"1.0.0.5", L"1.0.0.5", true},
+        {L"1.0.0.5.0", L"1.0.0.5", true},  // the same version: repaired
+        {L"", L"1.0.0.5", true},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing_util::Narrow(c.installed));
+        SCOPED_TRACE(testing_util::Narrow(c.installed) + " / " + testing_util::Narrow(c.package));
         PresetPath();
         ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", c.installed));
         CreateDirectoryW(installDir.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
                               (installDir + L"client.exe").c_str(), FALSE));
+        config.SetVersion(c.package);
         std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
         e2e::RunResult run = e2e::Run(exe, L"silent", Never);
         ASSERT_TRUE(run.exited);
@@ -372,7 +394,8 @@ TEST_F(InstallerRun, SilentRunsDecideTheVersionCheckWithoutAsking) {
         EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
         EXPECT_EQ(c.installs, FileExists(installDir + L"uninst.dat"));
         EXPECT_EQ(c.installs, FileExists(installDir + L"readme.txt"));
-        EXPECT_EQ(c.installs ? L"1.0.0.5" : c.installed, e2e::RegistryValue(productKey, L"version"));
+        EXPECT_EQ(c.installs ? c.package : c.installed, e2e::RegistryValue(productKey, L"version"));
+        EXPECT_EQ(c.installs, !e2e::RegistryValue(productKey, L"md5").empty());
         e2e::RemoveProduct(company, L"game", name);
         testing_util::RemoveTree(installDir);
     }

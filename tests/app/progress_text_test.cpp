@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/install_wnd.h"
 #include "app/progress_text.h"
 #include "support/handle.h"
+#include "ui/controls.h"
+#include "ui/render.h"
 #include "ui/theme.h"
 
 TEST(ProgressText, PercentOfEntriesOrBytes) {
@@ -60,7 +63,8 @@ TEST(ProgressText, StatusLineKeepsTheFileNameOfADeepPath) {
     const std::wstring name = L"音效_第12号音轨.ogg";
     const std::wstring path = L"C:\\Program Files\\XingChen\\starfall\\资源\\音效\\"
                               L"背景音乐与环境音效合集\\第一章_星辰纪元主题曲\\非常深的目录\\" + name;
-    // The line's width in the 600-pixel window: 20 left, 90 right, 3 inset.
+    // The line's widest in the 600-pixel window: 20 left, 90 right (more when
+    // the percentage needs it), 3 inset.
     const int width = 600 - 20 - 90 - 3;
     SIZE whole = {};
     GetTextExtentPoint32W(dc.get(), path.c_str(), int(path.size()), &whole);
@@ -78,4 +82,55 @@ TEST(ProgressText, StatusLineKeepsTheFileNameOfADeepPath) {
     SIZE drawn = {};
     GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &drawn);
     EXPECT_LE(drawn.cx, width);
+}
+
+namespace {
+
+// The colour of every pixel of a text field drawn into a fresh back buffer
+// (alpha left out: the renderer makes the field's own rectangle opaque).
+std::vector<uint32_t> DrawnField(CTextUI& field, int width) {
+    CRenderGDI render;
+    render.Attach(nullptr);
+    render.Resize(400, 80);
+    field.SetRect(RECT{0, 0, width, 80});
+    field.Paint(&render);
+    const auto* bits = static_cast<const uint32_t*>(render.GetBits());
+    std::vector<uint32_t> colours;
+    for (int i = 0; bits && i < 400 * 80; ++i) colours.push_back(bits[i] & 0xFFFFFF);
+    return colours;
+}
+
+}  // namespace
+
+// "100%" in the percentage field, drawn as the window draws it: in the width
+// the field is given, every pixel of the text is there, as in a field with
+// room to spare.
+TEST(ProgressText, PercentFieldShowsAHundredPercentWhole) {
+    struct Case {
+        int height;
+        bool bold;
+        const wchar_t* face;
+    } cases[] = {
+        {kPercentFontHeight, true, L"Arial"},  // the window's
+        {48, true, L"Arial"},
+        {40, false, L"WenQuanYi Micro Hei"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.height << (c.bold ? " bold" : ""));
+        CTextUI field;
+        field.font.height = c.height;
+        field.font.bold = c.bold;
+        wcscpy(field.font.face, c.face);
+        ASSERT_TRUE(field.font.CreateHandle());
+        field.SetColor(0xFFFFFF);
+        field.text.Assign(L"100%");
+
+        const int width = PercentFieldWidth(field.font.Handle(), kPercentFieldWidth);
+        const std::vector<uint32_t> roomy = DrawnField(field, 400);
+        ASSERT_GT(std::count_if(roomy.begin(), roomy.end(), [](uint32_t p) { return p != 0; }), 50)
+            << "the text is drawn";
+        EXPECT_EQ(roomy, DrawnField(field, width)) << "field width " << width;
+        // The comparison sees a cut: a few pixels less and the text loses some.
+        EXPECT_NE(roomy, DrawnField(field, width - 10)) << "field width " << width - 10;
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -73,6 +74,9 @@ protected:
         return Url(folder_ + L"/" + name);
     }
     std::wstring Unserved(const std::wstring& name) { return Url(folder_ + L"/" + name); }
+    // This test's served folder and its address.
+    std::wstring Folder() const { return ServedPath(folder_ + L"\\"); }
+    std::wstring FolderUrl() const { return Url(folder_); }
 
     static UpdateItem Item(int32_t action, const std::wstring& file, int32_t size,
                            const std::wstring& md5, const std::wstring& url) {
@@ -156,6 +160,51 @@ TEST_F(DownloadTest, ManifestFetchedFromServer) {
     DownloadManifestAndFiles(address.c_str(), install.c_str(), &progress);
     EXPECT_EQ(ReadAll(install + L"中文\\文件.txt"), a);
     EXPECT_EQ(std::wstring(progress.digest), Md5(manifest));
+}
+
+// Names with blanks, Chinese characters and characters that mean something
+// in an address; the packaging tool lists them with AddDirectory.
+TEST_F(DownloadTest, NamesThatNeedEscapingArriveUnderTheirOwnNames) {
+    const std::wstring sub = L"资源 目录\\";
+    const std::vector<std::wstring> names = {L"文件 0000.bin", L"a#b.bin", L"100%.bin",
+                                             L"50%41.bin", L"c++ & d.bin", L"x+y=z&w.bin"};
+    ASSERT_TRUE(CreateDirectoryW((Folder() + sub).c_str(), nullptr));
+    for (size_t i = 0; i < names.size(); ++i)
+        ASSERT_TRUE(WriteAll(Folder() + sub + names[i], Pattern(100 + i)));
+    CUpdateInfo listed;
+    ASSERT_EQ(int(names.size()), listed.AddDirectory(FolderUrl().c_str(), Folder().c_str(), nullptr));
+    std::vector<UpdateItem> items;
+    for (uint32_t i = 0; i < listed.Count(); ++i) items.push_back(*listed.GetItem(i));
+    EXPECT_TRUE(Apply(ManifestBytes(items)));
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(ReadAll(install + sub + names[i]), Pattern(100 + i)) << testing_util::Narrow(names[i]);
+    EXPECT_EQ(std::wstring(progress.digest).size(), 32u);
+}
+
+// Manifests of other tools may write addresses as they are, or escaped
+// already: the downloader escapes what an address cannot hold, and only that.
+TEST_F(DownloadTest, AddressesAreEscapedBeforeTheRequestExceptExistingEscapes) {
+    struct Case {
+        const wchar_t* served;
+        const wchar_t* written;  // in the manifest's url, after the folder
+    } cases[] = {
+        {L"文件 0000.bin", L"文件 0000.bin"},
+        {L"c++ & d.bin", L"c++ & d.bin"},
+        {L"文件 1.bin", L"%E6%96%87%E4%BB%B6%201.bin"},
+        {L"半 文.bin", L"%E5%8D%8A%20文.bin"},
+        {L"100%.bin", L"100%.bin"},  // a "%" that starts no escape is a character
+    };
+    std::vector<UpdateItem> items;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        auto bytes = Pattern(200 + i);
+        Serve(cases[i].served, bytes);
+        items.push_back(Item(0, L"f" + std::to_wstring(i), int32_t(bytes.size()), Md5(bytes),
+                             FolderUrl() + L"/" + cases[i].written));
+    }
+    EXPECT_TRUE(Apply(ManifestBytes(items)));
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(ReadAll(install + L"f" + std::to_wstring(i)), Pattern(200 + i))
+            << testing_util::Narrow(cases[i].written);
 }
 
 TEST_F(DownloadTest, ManifestThatCannotBeFetchedOrReadChangesNothing) {

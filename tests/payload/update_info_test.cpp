@@ -249,7 +249,8 @@ TEST(UpdateInfo, AddDirectoryListsEveryFileWithDigestAndAddress) {
     ASSERT_NE(fileA, nullptr);
     ASSERT_NE(fileB, nullptr);
     EXPECT_STREQ(fileA->url, L"http://h/c/a.txt");
-    EXPECT_STREQ(fileB->url, L"http://h/c/\u6570\u636E/sub/b.dat");
+    // The address escapes the name as UTF-8; the local name stays.
+    EXPECT_STREQ(fileB->url, L"http://h/c/%E6%95%B0%E6%8D%AE/sub/b.dat");
     EXPECT_EQ(fileA->size, 10);
     EXPECT_EQ(fileB->action, kUpdateAdd);
     wchar_t digest[33] = {};

@@ -128,3 +128,52 @@ TEST(Bom, DetectWriteAndSizes) {
     EXPECT_EQ(WriteBom(1, nullptr), 0);
     EXPECT_EQ(BomSize(0), 0);
 }
+
+// Expected escapes are spelled out as bytes: 文 is E6 96 87 in UTF-8.
+TEST(PercentEncoding, PathOfLocalNames) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* encoded;
+    } cases[] = {
+        {L"data/pack00/file-1_a.b~", L"data/pack00/file-1_a.b~"},  // unreserved and "/" stay
+        {L"文件 0000.bin", L"%E6%96%87%E4%BB%B6%200000.bin"},
+        {L"a#b%c+d&e", L"a%23b%25c%2Bd%26e"},
+        {L"%41", L"%2541"},                       // a "%" of a name is a character
+        {L"x?y=1;z:@!$'()*,[]", L"x%3Fy%3D1%3Bz%3A%40%21%24%27%28%29%2A%2C%5B%5D"},
+        {L"a\\b", L"a%5Cb"},
+        {L"é", L"%C3%A9"},                        // two bytes
+        {L"\U0001F600", L"%F0%9F%98%80"},         // a surrogate pair, four bytes
+        {L"a\xD800z", L"a%EF%BF%BDz"},            // unpaired: U+FFFD
+        {L"\xDC00", L"%EF%BF%BD"},
+        {L"\x7F\x01", L"%7F%01"},
+        {L"", L""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.encoded, EncodeUrlPath(c.path)) << testing::PrintToString(std::wstring(c.path));
+    EXPECT_EQ(L"", EncodeUrlPath(nullptr));
+}
+
+TEST(PercentEncoding, WholeAddressKeepsWhatAUrlMayHold) {
+    struct Case {
+        const wchar_t* address;
+        const wchar_t* encoded;
+    } cases[] = {
+        {L"http://host:8080/a/b.bin?ts=8001#x", L"http://host:8080/a/b.bin?ts=8001#x"},
+        {L"http://h/dragon/files/文件 0000.bin",
+         L"http://h/dragon/files/%E6%96%87%E4%BB%B6%200000.bin"},
+        {L"http://h/a+b&c=d;e,f!$'()*@[]", L"http://h/a+b&c=d;e,f!$'()*@[]"},
+        // Escapes made before stay, in either case; a lone "%" is escaped.
+        {L"http://h/%E6%96%87%20x%2b", L"http://h/%E6%96%87%20x%2b"},
+        {L"http://h/100%.txt", L"http://h/100%25.txt"},
+        {L"http://h/%4", L"http://h/%254"},
+        {L"http://h/%zz", L"http://h/%25zz"},
+        {L"http://h/a\"b<c>d\\e^f`g{h|i}j", L"http://h/a%22b%3Cc%3Ed%5Ce%5Ef%60g%7Bh%7Ci%7Dj"},
+        {L"http://h/\t\x7F", L"http://h/%09%7F"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.encoded, EncodeUrl(c.address)) << testing::PrintToString(std::wstring(c.address));
+    // Encoding twice changes nothing: the result holds only what stays.
+    for (const Case& c : cases) EXPECT_EQ(c.encoded, EncodeUrl(c.encoded));
+    EXPECT_EQ(EncodeUrlPath(L"文件 #%+&.bin"), EncodeUrl(EncodeUrlPath(L"文件 #%+&.bin").c_str()));
+    EXPECT_EQ(L"", EncodeUrl(nullptr));
+}

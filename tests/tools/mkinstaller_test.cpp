@@ -186,7 +186,11 @@ void ExpectManifest(XZip& payload, const ClientTree& tree, const std::wstring& b
         DigestOfBuffer(digest, content.data(), content.size());
         EXPECT_STREQ(item->md5, digest);
         EXPECT_EQ(item->size, int32_t(content.size()));
-        EXPECT_EQ(std::wstring(item->url), base + L"/" + name);
+        // Non-ASCII names are requested as UTF-8 escapes.
+        std::wstring path = name == L"\u6570\u636E/\u5730\u56FE/level.dat"
+                                ? L"%E6%95%B0%E6%8D%AE/%E5%9C%B0%E5%9B%BE/level.dat"
+                                : name;
+        EXPECT_EQ(std::wstring(item->url), base + L"/" + path);
         EXPECT_EQ(item->action, 0);
     }
     EXPECT_EQ(manifest.Count(), nonEmpty);
@@ -309,9 +313,13 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     CUpdateInfo manifest;
     ASSERT_TRUE(manifest.ParseData(xml.data, xml.size));
     ASSERT_EQ(manifest.Count(), 3u);
-    std::set<std::wstring> files;
-    for (uint32_t i = 0; i < manifest.Count(); ++i) files.insert(manifest.GetItem(i)->file);
-    EXPECT_EQ(files, (std::set<std::wstring>{L"bin\\game.exe", L"data\\\u5730\u56FE.dat", L"evil.txt"}));
+    std::map<std::wstring, std::wstring> urls;
+    for (uint32_t i = 0; i < manifest.Count(); ++i)
+        urls[manifest.GetItem(i)->file] = manifest.GetItem(i)->url;
+    EXPECT_EQ(urls, (std::map<std::wstring, std::wstring>{
+                        {L"bin\\game.exe", L"http://dl.example/starfall/bin/game.exe"},
+                        {L"data\\\u5730\u56FE.dat", L"http://dl.example/starfall/data/%E5%9C%B0%E5%9B%BE.dat"},
+                        {L"evil.txt", L"http://dl.example/starfall/evil.txt"}}));
 
     // An encrypted source cannot be repacked.
     ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make({{"a.txt", "x"}}, "secret")));
@@ -494,4 +502,33 @@ TEST(Mkinstaller, ManifestModeListsTheFolderLikeAddDirectory) {
         b[expected.GetItem(i)->file] = std::wstring(expected.GetItem(i)->md5) + expected.GetItem(i)->url;
     }
     EXPECT_EQ(a, b);
+}
+
+// Addresses are written percent-encoded as UTF-8 so that any name can be
+// requested; the local names stay as they are.
+TEST(Mkinstaller, ManifestAddressesArePercentEncoded) {
+    TempDir dir;
+    std::wstring client = dir / L"client\\";
+    CreateDirectoryW(client.c_str(), nullptr);
+    CreateDirectoryW((client + L"\u5B50 \u76EE\u5F55").c_str(), nullptr);
+    const std::map<std::wstring, std::wstring> expected = {
+        {L"a b.txt", L"http://h/%E6%B8%B8%E6%88%8F%20files/a%20b.txt"},
+        {L"\u5B50 \u76EE\u5F55\\\u6587\u4EF6 #1.bin",
+         L"http://h/%E6%B8%B8%E6%88%8F%20files/%E5%AD%90%20%E7%9B%AE%E5%BD%95/"
+         L"%E6%96%87%E4%BB%B6%20%231.bin"},
+        {L"\u5B50 \u76EE\u5F55\\100%+&.dat",
+         L"http://h/%E6%B8%B8%E6%88%8F%20files/%E5%AD%90%20%E7%9B%AE%E5%BD%95/100%25%2B%26.dat"},
+        {L"%41.dat", L"http://h/%E6%B8%B8%E6%88%8F%20files/%2541.dat"},
+    };
+    for (const auto& [file, url] : expected) Write(client + file, "content");
+    std::wstring xml = dir / L"update.xml";
+    // The base address as given, with its blank and Chinese name escaped.
+    Result r = RunTool({L"--manifest", L"--client", client, L"--base-url", L"http://h/\u6E38\u620F files",
+                        L"--version", L"1.0", L"--out", xml});
+    ASSERT_EQ(r.code, 0u) << r.err;
+    CUpdateInfo written;
+    ASSERT_TRUE(written.LoadFromFile(xml.c_str()));
+    std::map<std::wstring, std::wstring> urls;
+    for (uint32_t i = 0; i < written.Count(); ++i) urls[written.GetItem(i)->file] = written.GetItem(i)->url;
+    EXPECT_EQ(urls, expected);
 }
