@@ -8,6 +8,7 @@
 #include "client/fixed_string.h"
 #include "window/app.h"
 #include "support/locale.h"
+#include "support/system_dll.h"
 #include "window/window_map.h"
 
 namespace {
@@ -21,6 +22,10 @@ constexpr DWORD kWorkerStopGraceMs = 5000;
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    // Before anything can load a DLL by name: the program runs elevated from
+    // a folder anyone may have left a DLL in. (The static objects made
+    // before the entry load none.)
+    RestrictDllSearch();
     (void)&g_locale;  // the "chs" C run-time locale, set before the entry
     CoInitialize(nullptr);
     if (!g_clientInfo.LoadFromModule(instance, L"app", 1)) {

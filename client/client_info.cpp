@@ -254,7 +254,7 @@ bool CClientInfo::GetMainPath(wchar_t* out) {
 
 bool CClientInfo::RunMain() {
     wchar_t target[MAX_PATH] = {};
-    if (!GetMainPath(target)) return false;
-    if (GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES) return false;
-    return RunProgram(target, nullptr, true, nullptr);
+    // Started directly, not through the shell: a "main" that names anything
+    // but a program (a batch file, a document) is not run by the installer.
+    return GetMainPath(target) && StartProgram(target, nullptr, true, nullptr);
 }

@@ -41,7 +41,7 @@ bool RunUpdaterIn(const wchar_t* directory) {
     // A copy still running (or otherwise locked) cannot be replaced; starting
     // the old one instead would run an updater of another release.
     if (!CopyFileW(source, copy, FALSE)) return false;
-    return RunProgram(copy, L"silent", true, nullptr);
+    return StartProgram(copy, L"silent", true, nullptr);
 }
 
 bool DownloadManifestDigestFrom(const wchar_t* address, wchar_t* out) {

@@ -4,7 +4,8 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
+
+#include "support/wininet_api.h"
 
 #include <utility>
 
@@ -65,9 +66,9 @@ struct Module {
     static HMODULE invalid() { return nullptr; }
     static void close(HMODULE h) { FreeLibrary(h); }
 };
-struct Internet {
+struct Internet {  // a handle exists only when the table was loaded
     static HINTERNET invalid() { return nullptr; }
-    static void close(HINTERNET h) { InternetCloseHandle(h); }
+    static void close(HINTERNET h) { WinInet()->InternetCloseHandle(h); }
 };
 template <typename G>
 struct Gdi {  // HBITMAP, HFONT, HRGN, HBRUSH, HPEN; never a stock object

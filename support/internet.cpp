@@ -1,5 +1,7 @@
 #include "support/internet.h"
 
+#include "support/wininet_api.h"
+
 #include <cstring>
 #include <string>
 
@@ -20,16 +22,19 @@ constexpr struct {
 };
 
 void SetTimeouts(HINTERNET handle) {
+    const WinInetApi& net = *WinInet();
     for (const auto& t : kTimeouts) {
         DWORD value = t.value;
-        InternetSetOptionW(handle, t.option, &value, sizeof(value));
+        net.InternetSetOptionW(handle, t.option, &value, sizeof(value));
     }
 }
 
 bool QueryNumber(HINTERNET request, DWORD what, DWORD* value) {
+    const WinInetApi& net = *WinInet();
     DWORD size = sizeof(*value);
     DWORD index = 0;
-    return HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, value, &size, &index) != FALSE;
+    return net.HttpQueryInfoW(request, what | HTTP_QUERY_FLAG_NUMBER, value, &size, &index) !=
+           FALSE;
 }
 
 }  // namespace
@@ -49,6 +54,7 @@ void CInternet::FreeBuffer() {
 }
 
 bool CInternet::Open(const wchar_t* address) {
+    const WinInetApi& net = *WinInet();
     // Opened in steps rather than with InternetOpenUrlW, so that the time-outs
     // are in force before the connection is made and the request sent.
     URL_COMPONENTSW parts = {};
@@ -56,7 +62,7 @@ bool CInternet::Open(const wchar_t* address) {
     parts.dwHostNameLength = 1;
     parts.dwUrlPathLength = 1;
     parts.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlW(address, 0, 0, &parts)) return false;
+    if (!net.InternetCrackUrlW(address, 0, 0, &parts)) return false;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         return false;
     if (!parts.lpszHostName || parts.dwHostNameLength == 0) return false;
@@ -66,27 +72,30 @@ bool CInternet::Open(const wchar_t* address) {
     if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (object.empty()) object = L"/";
 
-    connection.reset(InternetConnectW(internet.get(), host.c_str(), parts.nPort, nullptr, nullptr,
-                                      INTERNET_SERVICE_HTTP, 0, 0));
+    connection.reset(net.InternetConnectW(internet.get(), host.c_str(), parts.nPort, nullptr,
+                                          nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return false;
     SetTimeouts(connection.get());
     const wchar_t* accept[] = {L"*/*", nullptr};
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-    request.reset(HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr,
-                                   accept, flags, 0));
+    request.reset(net.HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr,
+                                       nullptr, accept, flags, 0));
     if (!request) return false;
     SetTimeouts(request.get());
-    return HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+    return net.HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0) != FALSE;
 }
 
 bool CInternet::Download(const wchar_t* address) {
-    if (!address) return false;
+    // Every WinINet call of this class runs after this check.
+    if (!address || !WinInet()) return false;
+    const WinInetApi& net = *WinInet();
     // Manifests may hold addresses with blanks or Chinese names as they
     // are; WinINet would send them unusable. Escapes already there stay.
     const std::wstring encoded = EncodeUrl(address);
     if (!internet) {
-        internet.reset(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        internet.reset(
+            net.InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!internet) return false;
         SetTimeouts(internet.get());
     }
@@ -113,6 +122,7 @@ bool CInternet::Download(const wchar_t* address) {
 }
 
 bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
+    const WinInetApi& net = *WinInet();
     received = 0;
     DWORD windowStart = GetTickCount();
     uint32_t windowBytes = 0;
@@ -122,7 +132,7 @@ bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
         if (room == 0) {
             // Body complete: anything more means the server lied about the length.
             uint8_t probe = 0;
-            if (!InternetReadFile(request.get(), &probe, 1, &got)) return false;
+            if (!net.InternetReadFile(request.get(), &probe, 1, &got)) return false;
             if (got != 0) return false;
             break;
         }
@@ -136,10 +146,11 @@ bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
             DWORD ask = want - filled;
             if (lowSpeedMs) {
                 DWORD available = 0;
-                if (!InternetQueryDataAvailable(request.get(), &available, 0, 0)) return false;
+                if (!net.InternetQueryDataAvailable(request.get(), &available, 0, 0)) return false;
                 if (available > 0 && available < ask) ask = available;
             }
-            if (!InternetReadFile(request.get(), buffer + received + filled, ask, &got)) return false;
+            if (!net.InternetReadFile(request.get(), buffer + received + filled, ask, &got))
+                return false;
             if (got == 0) {
                 closed = true;
                 break;

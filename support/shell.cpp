@@ -5,6 +5,8 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <cwctype>
+#include <string>
 
 #include "support/handle.h"
 
@@ -270,6 +272,41 @@ bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDL
     } else if (info.hProcess) {
         CloseHandle(info.hProcess);
     }
+    return true;
+}
+
+bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process) {
+    if (process) *process = nullptr;
+    if (!file) return false;
+    // A drive path or a network path: anything else would be looked up in
+    // the current directory, which for an installer is its download folder.
+    const bool drive = iswalpha(file[0]) && file[1] == L':' && file[2] == L'\\';
+    const bool network = file[0] == L'\\' && file[1] == L'\\';
+    if (!drive && !network) return false;
+    const wchar_t* slash = wcsrchr(file, L'\\');
+    const wchar_t* dot = wcsrchr(slash, L'.');
+    // Only a program image: a batch file would be run by cmd.exe, and a
+    // quote could not be quoted.
+    if (!dot || _wcsicmp(dot, L".exe") != 0 || wcschr(file, L'"')) return false;
+    DWORD attributes = GetFileAttributesW(file);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+
+    std::wstring line = L"\"" + std::wstring(file) + L"\"";
+    if (parameters && parameters[0]) line.append(L" ").append(parameters);
+    std::wstring folder(file, slash + 1);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = show ? SW_SHOWNORMAL : SW_HIDE;
+    PROCESS_INFORMATION started = {};
+    // No console flag: a console program shares ours, as with the shell's
+    // SEE_MASK_NO_CONSOLE.
+    if (!CreateProcessW(file, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &started))
+        return false;
+    UniqueKernelHandle thread(started.hThread), child(started.hProcess);
+    if (process) *process = child.release();  // handed to the caller
     return true;
 }
 

@@ -41,6 +41,12 @@ bool DeleteQuickLaunchShortcut(const wchar_t* name);
 // When process is null the process handle is closed at once; otherwise the
 // caller owns *process (which may be null for documents and addresses).
 bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process);
+// Starts a program of ours (the installed client, the updater's copy)
+// directly: file must be the full path of an .exe, which is never searched
+// for, expanded or handed to a command interpreter or file association.
+// The command line is the quoted path and the parameters; the program starts
+// in its own folder. process as for RunProgram.
+bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process);
 // The module's folder with its trailing backslash; module null = this program.
 bool GetModuleDirectory(wchar_t* out, HMODULE module);
 

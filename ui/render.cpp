@@ -6,6 +6,9 @@
 
 namespace {
 
+// Blending goes through gdi32's GdiAlphaBlend rather than msimg32's
+// AlphaBlend, which only forwards to it: gdi32 is always taken from the
+// system folder, msimg32 is looked for beside the program first.
 BLENDFUNCTION Blend(uint8_t alpha) { return BLENDFUNCTION{AC_SRC_OVER, 0, alpha, AC_SRC_ALPHA}; }
 
 // One temporary memory DC holding a source bitmap for the duration of a draw.
@@ -189,8 +192,8 @@ void CRenderGDI::DrawNineGrid(const RECT& dest, HBITMAP bitmap, int sx, int sy, 
             const int sW = cx[col + 1] - cx[col], sH = cy[row + 1] - cy[row];
             if (dW <= 0 || dH <= 0 || sW <= 0 || sH <= 0) continue;
             if (blended) {
-                AlphaBlend(dc, dx[col], dy[row], dW, dH, src, cx[col], cy[row], sW, sH,
-                           Blend(alpha));
+                GdiAlphaBlend(dc, dx[col], dy[row], dW, dH, src, cx[col], cy[row], sW, sH,
+                              Blend(alpha));
             } else if (corner) {
                 BitBlt(dc, dx[col], dy[row], sW, sH, src, cx[col], cy[row], SRCCOPY);
             } else {
@@ -209,7 +212,7 @@ void CRenderGDI::DrawImage(const RECT& dest, HBITMAP bitmap, int sx, int sy, int
     HDC dc = dc_.get(), src = source.dc.get();
     const int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     if (blended) {
-        AlphaBlend(dc, dest.left, dest.top, dw, dh, src, sx, sy, sw, sh, Blend(alpha));
+        GdiAlphaBlend(dc, dest.left, dest.top, dw, dh, src, sx, sy, sw, sh, Blend(alpha));
     } else if (dw == sw && dh == sh) {
         BitBlt(dc, dest.left, dest.top, dw, dh, src, sx, sy, SRCCOPY);
     } else {
@@ -223,7 +226,7 @@ void CRenderGDI::DrawImage(const RECT& dest, HBITMAP bitmap, int sx, int sy, int
 void CRenderGDI::BlendFrom(HDC source, const RECT& rect) {
     if (!source || !dc_ || !EnsureBuffer()) return;
     const int w = rect.right - rect.left, h = rect.bottom - rect.top;
-    AlphaBlend(dc_.get(), rect.left, rect.top, w, h, source, 0, 0, w, h, Blend(255));
+    GdiAlphaBlend(dc_.get(), rect.left, rect.top, w, h, source, 0, 0, w, h, Blend(255));
     GdiFlush();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "support/system_dll.h"
 #include "ui/image.h"
 #include "ui/layer.h"
 #include "ui/render.h"
@@ -51,7 +52,6 @@ CWindow::~CWindow() {
     PurgeRemovedLayers();
     if (render_) std::exchange(render_, nullptr)->Release();
     trayWatcher_.reset();
-    if (blurLibrary_) FreeLibrary(std::exchange(blurLibrary_, nullptr));
 }
 
 // ---------------------------------------------------------------- creation
@@ -499,12 +499,12 @@ bool CWindow::SetBlurBehind(bool on) {
 void CWindow::DisableBlur() {
     if (!blurLibrary_) return;
     auto enable = reinterpret_cast<EnableBlurBehindFn>(
-        GetProcAddress(blurLibrary_, "DwmEnableBlurBehindWindow"));
+        GetProcAddress(blurLibrary_.get(), "DwmEnableBlurBehindWindow"));
     if (enable && IsWindow(handle_)) {
         BlurBehind blur = {kBlurFlags, FALSE, nullptr, TRUE};
         enable(handle_, &blur);
     }
-    FreeLibrary(std::exchange(blurLibrary_, nullptr));
+    blurLibrary_.reset();
     blurActive_ = false;
 }
 
@@ -513,9 +513,10 @@ void CWindow::UpdateBlur() {
     if (layered_ || !blurRequested_) {
         DisableBlur();
     } else {
-        if (!blurLibrary_) blurLibrary_ = LoadLibraryW(L"dwmapi.dll");
+        // Not a KnownDLL: named bare, a copy beside the program would be taken.
+        if (!blurLibrary_) blurLibrary_.reset(LoadSystemLibrary(L"dwmapi.dll"));
         auto enable = blurLibrary_ ? reinterpret_cast<EnableBlurBehindFn>(GetProcAddress(
-                                         blurLibrary_, "DwmEnableBlurBehindWindow"))
+                                         blurLibrary_.get(), "DwmEnableBlurBehindWindow"))
                                    : nullptr;
         if (enable) {
             RECT content;

@@ -12,6 +12,7 @@
 
 #include "client/fixed_string.h"
 #include "support/dialogs.h"
+#include "support/handle.h"
 
 // windowsx.h turns these two names into macros; here they are operations.
 #undef IsMinimized
@@ -407,7 +408,7 @@ protected:
     HWND handle_ = nullptr;
     HWND parent_ = nullptr;
     HWND trayPopup_ = nullptr;
-    HMODULE blurLibrary_ = nullptr;  // "dwmapi.dll" while loaded
+    UniqueModule blurLibrary_;       // "dwmapi.dll" while loaded
     IRender* render_ = nullptr;      // owned; Release frees it
     CWindow* self_;                  // cleared by Destroy so it runs once
     IWindowMap* registry_ = nullptr;

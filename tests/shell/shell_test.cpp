@@ -424,4 +424,99 @@ TEST(RunProgram, StartsWithParametersAndHandsOverTheProcess) {
     EXPECT_FALSE(RunProgram(L"C:\\no\\such\\program.exe", nullptr, false, nullptr));
 }
 
+// The fake client notes "<its command line>\n<its working folder>" in
+// started.txt beside itself.
+struct Started {
+    std::wstring line, folder;
+};
+
+Started WaitForStart(const std::wstring& dir) {
+    for (int i = 0; i < 300 && !FileExists(dir + L"started.txt"); ++i) Sleep(100);
+    std::vector<uint8_t> bytes = testing_util::ReadAll(dir + L"started.txt");
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    size_t feed = text.find(L'\n');
+    if (feed == std::wstring::npos) return {text, L""};
+    return {text.substr(0, feed), text.substr(feed + 1)};
+}
+
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+    if (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+// A folder with a blank (the path must be quoted) and an environment string
+// that must stay as written.
+class StartProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = temp / L"游戏 %SystemRoot% dir\\";
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        client = testing_util::ReadAll(testing_util::BinaryPath("bin/fake_client.exe"));
+        ASSERT_FALSE(client.empty());
+        ASSERT_TRUE(testing_util::WriteAll(dir + L"client.exe", client));
+    }
+    TempDir temp;
+    std::wstring dir;
+    std::vector<uint8_t> client;
+};
+
+TEST_F(StartProgramTest, StartsTheProgramByItsQuotedPathInItsOwnFolder) {
+    struct Case {
+        const wchar_t* parameters;
+        std::wstring tail;
+    } cases[] = {{nullptr, L""}, {L"", L""}, {L"silent", L" silent"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.tail));
+        DeleteFileW((dir + L"started.txt").c_str());
+        HANDLE process = nullptr;
+        ASSERT_TRUE(StartProgram((dir + L"client.exe").c_str(), c.parameters, false, &process));
+        ASSERT_NE(nullptr, process);
+        UniqueKernelHandle owned(process);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owned.get(), 30000));
+        DWORD code = 1;
+        GetExitCodeProcess(owned.get(), &code);
+        EXPECT_EQ(0u, code);
+        Started started = WaitForStart(dir);
+        EXPECT_EQ(L"\"" + dir + L"client.exe\"" + c.tail, started.line);
+        EXPECT_EQ(WithoutTrailingBackslash(dir), WithoutTrailingBackslash(started.folder));
+    }
+}
+
+// Nothing that would be searched for, expanded, or run by an interpreter or
+// a file association is started.
+TEST_F(StartProgramTest, RefusesWhatIsNotTheFullPathOfAProgram) {
+    // Run by cmd.exe, this would leave ran.txt beside it.
+    const char batch[] = "echo ran> \"%~dp0ran.txt\"\r\n";
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"client.bat", batch, sizeof(batch) - 1));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"client.cmd", batch, sizeof(batch) - 1));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"client", client));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"folder.exe").c_str(), nullptr));
+    wchar_t oldFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, oldFolder);
+    // client.exe is in the current directory: a search would find it there.
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    const std::wstring refused[] = {
+        L"client.exe",
+        L".\\client.exe",
+        L"\\" + dir.substr(3) + L"client.exe",  // rooted, no drive
+        dir + L"client.bat",
+        dir + L"client.cmd",
+        dir + L"client",
+        dir + L"folder.exe",
+        dir + L"missing.exe",
+        dir + L"client.exe\" \"" + dir + L"client.exe",
+    };
+    for (const std::wstring& file : refused) {
+        SCOPED_TRACE(testing_util::Narrow(file));
+        HANDLE process = reinterpret_cast<HANDLE>(1);
+        EXPECT_FALSE(StartProgram(file.c_str(), nullptr, false, &process));
+        EXPECT_EQ(nullptr, process);
+    }
+    EXPECT_FALSE(StartProgram(nullptr, nullptr, false, nullptr));
+    SetCurrentDirectoryW(oldFolder);
+    Sleep(1000);  // long enough for a wrongly started program to leave its note
+    EXPECT_FALSE(FileExists(dir + L"started.txt"));
+    EXPECT_FALSE(FileExists(dir + L"ran.txt"));
+}
+
 }  // namespace
