@@ -1,5 +1,7 @@
 #include "support/wininet_api.h"
 
+#include <atomic>
+
 #include "support/handle.h"
 #include "support/system_dll.h"
 
@@ -31,9 +33,14 @@ const WinInetApi* Load() {
     return &api;
 }
 
+std::atomic<const WinInetApi*> g_testApi{nullptr};
+
 }  // namespace
 
 const WinInetApi* WinInet() {
+    if (const WinInetApi* test = g_testApi.load()) return test;
     static const WinInetApi* const api = Load();
     return api;
 }
+
+void SetWinInetForTesting(const WinInetApi* api) { g_testApi.store(api); }

@@ -23,3 +23,7 @@ struct WinInetApi {
 // The functions of the system folder's wininet.dll, or null when it cannot
 // be loaded from there or lacks one of them. Safe from any thread.
 const WinInetApi* WinInet();
+
+// Tests put a table of their own in front of the system's (for example one
+// that records what is asked of WinINet); null puts the system's back.
+void SetWinInetForTesting(const WinInetApi* api);

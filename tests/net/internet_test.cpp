@@ -1,4 +1,5 @@
 #include "support/internet.h"
+#include "support/wininet_api.h"
 
 #include <cstring>
 #include <vector>
@@ -166,27 +167,40 @@ TEST_F(InternetTest, ServerSlowerThanReceiveTimeoutFails) {
     EXPECT_LT(net.received, 40000u);
 }
 
-TEST_F(InternetTest, TimeoutsAreSetOnTheRequest) {
-    // A refused answer leaves the request open, so its options can be read.
-    EXPECT_FALSE(net.Download(Url(L"bad/404").c_str()));
-    ASSERT_TRUE(net.request);
-    const struct {
-        DWORD option;
-        DWORD ms;
-    } expected[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, 5000},
-                    {INTERNET_OPTION_SEND_TIMEOUT, 1000},
-                    {INTERNET_OPTION_RECEIVE_TIMEOUT, 7000},
-                    {INTERNET_OPTION_DATA_SEND_TIMEOUT, 1000},
-                    {INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, 7000}};
-    for (const auto& e : expected) {
-        DWORD value = 0, size = sizeof(value);
-        if (InternetQueryOptionW(net.request.get(), e.option, &value, &size)) {
-            EXPECT_EQ(value, e.ms) << "option " << e.option;
-        } else {
-            // Wine 8 keeps only the connect time-out (the others are stubs).
-            EXPECT_TRUE(net_test::UnderWine()) << "option " << e.option;
-            EXPECT_NE(e.option, (DWORD)INTERNET_OPTION_CONNECT_TIMEOUT);
-        }
+// What the time-outs are set to, as WinINet is asked: every handle of a
+// download (session, connection, request) gets all five (Wine keeps only
+// the connect time-out, so reading them back would check one of them).
+std::vector<std::pair<HINTERNET, std::pair<DWORD, DWORD>>> g_options;
+const WinInetApi* g_system = nullptr;
+
+BOOL WINAPI RecordOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+    if (buffer && length == sizeof(DWORD))
+        g_options.push_back({handle, {option, *static_cast<const DWORD*>(buffer)}});
+    return g_system->InternetSetOptionW(handle, option, buffer, length);
+}
+
+TEST_F(InternetTest, TimeoutsAreSetOnEveryHandle) {
+    g_system = WinInet();
+    ASSERT_NE(nullptr, g_system);
+    WinInetApi recording = *g_system;
+    recording.InternetSetOptionW = RecordOption;
+    g_options.clear();
+    SetWinInetForTesting(&recording);
+    CInternet fresh;
+    // A refused answer leaves the request open, so all three handles are there.
+    EXPECT_FALSE(fresh.Download(Url(L"bad/404").c_str()));
+    SetWinInetForTesting(nullptr);
+    ASSERT_TRUE(fresh.internet && fresh.connection && fresh.request);
+
+    const std::vector<std::pair<DWORD, DWORD>> expected = {
+        {INTERNET_OPTION_CONNECT_TIMEOUT, 5000},   {INTERNET_OPTION_SEND_TIMEOUT, 1000},
+        {INTERNET_OPTION_RECEIVE_TIMEOUT, 7000},   {INTERNET_OPTION_DATA_SEND_TIMEOUT, 1000},
+        {INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, 7000}};
+    for (HINTERNET handle : {fresh.internet.get(), fresh.connection.get(), fresh.request.get()}) {
+        std::vector<std::pair<DWORD, DWORD>> set;
+        for (const auto& o : g_options)
+            if (o.first == handle) set.push_back(o.second);
+        EXPECT_EQ(expected, set);
     }
 }
 
