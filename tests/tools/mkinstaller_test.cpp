@@ -324,7 +324,7 @@ TEST(Mkinstaller, RefusesBadInputAndLeavesTheOutputAlone) {
          "binary.txt: is neither UTF-16LE nor UTF-8"},
         {"skin without background",
          {L"--stub", Stub(), L"--config", p.config, L"--skin", noBackground, L"--out", exe}, 1,
-         "skin-without-bg: holds no bg_main.png"},
+         "skin-without-bg\\bg_main.png: is missing"},
         {"missing stub",
          {L"--stub", p.dir / L"nothing.exe", L"--config", p.config, L"--skin", skin, L"--out", exe}, 1,
          "nothing.exe: cannot be read"},
