@@ -306,3 +306,17 @@ TEST(SkinCheck, RefusesWhatIsNoSkinFolderAndWrongUse) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
     }
 }
+
+// The guide's table is the tool's output, pasted between two markers.
+TEST(SkinCheck, TheGuidesTableIsTheToolsTable) {
+    Result r = RunTool({L"--skin-table"});
+    ASSERT_EQ(r.code, 0u) << r.err;
+    std::string guide = ReadText(testing_util::SourcePath("docs/skin.md"));
+    const std::string begin = "<!-- skin-table: begin -->\n", end = "<!-- skin-table: end -->";
+    size_t from = guide.find(begin), to = guide.find(end);
+    ASSERT_NE(from, std::string::npos) << "docs/skin.md has no table marker";
+    ASSERT_NE(to, std::string::npos) << "docs/skin.md has no end marker";
+    from += begin.size();
+    EXPECT_EQ(guide.substr(from, to - from), r.out)
+        << "docs/skin.md's table differs from `mkinstaller --skin-table`; run scripts/update-skin-table.sh";
+}
