@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/progress_text.h"
+#include "app/skin_layout.h"
 #include "client/registry.h"
 #include "client/version.h"
 #include "support/dialogs.h"
@@ -187,36 +188,36 @@ void CInstallWnd::BuildControls() {
 
     // 1 background: keeps the ID the host gave (0), so pressing it drags.
     if (auto* bg = static_cast<CImageUI*>(add(kLayerImage))) {
-        LoadSkinImage(&bg->image, L"bg_main.png");
+        LoadSkinImage(&bg->image, kSkinBackground.file);
         place(bg, MakeAnchor(0, 0, 0, 0, 0, 0, 0, 0));
     }
     // 2 logo
     if (auto* logo = static_cast<CImageUI*>(add(kLayerImage))) {
-        LoadSkinImage(&logo->image, L"logo.png");
+        LoadSkinImage(&logo->image, kSkinLogo.file);
         place(logo, MakeAnchor(20, 0, 10, 0, logo->image.GetWidth(), 0, logo->image.GetHeight(), 0));
         logo->SetCursorKind(kCursorHand);
         logo->SetID(kCmdHomepage);
     }
     // 3 close, 4 minimise
     struct TopButton {
-        const wchar_t* image;
+        const SkinPicture& picture;
         int right;
         int id;
     };
-    for (const TopButton& b : {TopButton{L"btn_close.png", 10, kCmdClose},
-                               TopButton{L"btn_min.png", 35, kCmdMinimize}}) {
+    for (const TopButton& b : {TopButton{kSkinClose, 10, kCmdClose},
+                               TopButton{kSkinMinimize, 35, kCmdMinimize}}) {
         if (auto* button = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&button->image, b.image);
-            button->frameCount = 3;
+            LoadSkinImage(&button->image, b.picture.file);
+            button->frameCount = b.picture.frames;
             place(button, MakeAnchor(-1, 0, 10, 0, button->image.GetWidth(), b.right,
-                                     button->image.GetHeight() / 3, 0));
+                                     button->image.GetHeight() / button->frameCount, 0));
             button->SetCursorKind(kCursorHand);
             button->SetID(b.id);
         }
     }
     // 5 copyright
     if (auto* copyright = static_cast<CImageUI*>(add(kLayerImage))) {
-        LoadSkinImage(&copyright->image, L"copyright.png");
+        LoadSkinImage(&copyright->image, kSkinCopyright.file);
         place(copyright, MakeAnchor(-1, 0, -1, 0, copyright->image.GetWidth(), 20,
                                     copyright->image.GetHeight(), 10));
         copyright->SetID(-1);
@@ -225,7 +226,7 @@ void CInstallWnd::BuildControls() {
     // 6 waiting picture
     if (auto* waiting = static_cast<CImageUI*>(add(kLayerImage))) {
         waitingIndex = indexOf();
-        LoadSkinImage(&waiting->image, L"waiting.png");
+        LoadSkinImage(&waiting->image, kSkinWaiting.file);
         waiting->SetVisible(false);
         place(waiting, MakeAnchor(-1, -1, -1, -1, waiting->image.GetWidth(), 0,
                                   waiting->image.GetHeight(), 0));
@@ -234,32 +235,33 @@ void CInstallWnd::BuildControls() {
         // 7 start button
         if (auto* start = static_cast<CImageUI*>(add(kLayerImage))) {
             startIndex = indexOf();
-            LoadSkinImage(&start->image, L"btn_start.png");
-            start->frameCount = 3;
+            LoadSkinImage(&start->image, kSkinStart.file);
+            start->frameCount = kSkinStart.frames;
             start->SetAlphaFlag(true);
-            place(start, MakeAnchor(-1, -1, -1, -1, 178, 0, start->image.GetHeight() / 3, 0));
+            place(start, MakeAnchor(-1, -1, -1, -1, kSkinStart.width, 0,
+                                    start->image.GetHeight() / start->frameCount, 0));
             start->SetCursorKind(kCursorHand);
             start->SetID(kCmdStart);
         }
         // 8 path field
         if (auto* edit = static_cast<CEditUI*>(add(kLayerEdit))) {
             editIndex = indexOf();
-            LoadSkinImage(&edit->image, L"edit.png");
+            LoadSkinImage(&edit->image, kSkinEdit.file);
             edit->text.Assign(installDir.c_str());
             edit->SetColor(textColor);
             edit->font.CreateHandle();
-            edit->margins = {20, 0, 20, 0};
+            edit->margins = {kSkinEdit.ends / 2, 0, kSkinEdit.ends / 2, 0};
             place(edit, MakeAnchor(20, 0, -1, 0, 0, 90, edit->image.GetHeight(), bottom));
             edit->SetCursorKind(kCursorText);
             edit->SetID(-1);
         }
         // 9 browse button
         if (auto* browse = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&browse->image, L"btn_browse.png");
+            LoadSkinImage(&browse->image, kSkinBrowse.file);
             browse->SetColor(textColor);
-            browse->margins = {20, 0, 20, 0};
-            browse->frameCount = 3;
-            int frameHeight = browse->image.GetHeight() / 3;
+            browse->margins = {kSkinBrowse.ends / 2, 0, kSkinBrowse.ends / 2, 0};
+            browse->frameCount = kSkinBrowse.frames;
+            int frameHeight = browse->image.GetHeight() / browse->frameCount;
             place(browse, MakeAnchor(-1, 0, -1, 0, browse->image.GetWidth(), 20, frameHeight, bottom));
             browse->SetCursorKind(kCursorHand);
             browse->SetID(kCmdBrowse);
@@ -268,18 +270,19 @@ void CInstallWnd::BuildControls() {
         // 10 agreement check box
         if (auto* check = static_cast<CCheckUI*>(add(kLayerCheck))) {
             checkIndex = indexOf();
-            LoadSkinImage(&check->image, L"check.png");
-            LoadSkinImage(&check->checkedImage, L"checked.png");
-            check->frameCount = 3;
+            LoadSkinImage(&check->image, kSkinCheck.file);
+            LoadSkinImage(&check->checkedImage, kSkinChecked.file);
+            check->frameCount = kSkinCheck.frames;
             check->SetChecked(true);
-            place(check, MakeAnchor(20, 0, -1, 0, 13, 0, check->image.GetHeight() / 3, bottom));
+            place(check, MakeAnchor(20, 0, -1, 0, kSkinCheck.width, 0,
+                                    check->image.GetHeight() / check->frameCount, bottom));
             check->SetCursorKind(kCursorHand);
             check->SetID(kCmdToggleAgreement);
         }
         // 11 agreement text
         if (auto* agree = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&agree->image, L"agree.png");
-            agree->frameCount = 1;
+            LoadSkinImage(&agree->image, kSkinAgree.file);
+            agree->frameCount = kSkinAgree.frames;
             agree->SetAlphaFlag(true);
             place(agree, MakeAnchor(36, 0, -1, 0, agree->image.GetWidth(), 0,
                                     agree->image.GetHeight(), bottom));
@@ -289,11 +292,11 @@ void CInstallWnd::BuildControls() {
         }
         // 12 agreement link
         if (auto* link = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&link->image, L"protocol.png");
-            link->frameCount = 3;
+            LoadSkinImage(&link->image, kSkinProtocol.file);
+            link->frameCount = kSkinProtocol.frames;
             link->SetAlphaFlag(true);
             place(link, MakeAnchor(linkLeft + 6, 0, -1, 0, link->image.GetWidth(), 0,
-                                   link->image.GetHeight() / 3, bottom));
+                                   link->image.GetHeight() / link->frameCount, bottom));
             link->SetCursorKind(kCursorHand);
             link->SetID(kCmdProtocol);
         }
@@ -330,12 +333,12 @@ void CInstallWnd::BuildControls() {
     }
     if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
         progressIndex = indexOf();
-        LoadSkinImage(&bar->image, L"progress_sink.png");
-        LoadSkinImage(&bar->fillImage, L"progress_pos.png");
-        LoadSkinImage(&bar->dotImage, L"progress_dot.png");
+        LoadSkinImage(&bar->image, kSkinProgressSink.file);
+        LoadSkinImage(&bar->fillImage, kSkinProgressFill.file);
+        LoadSkinImage(&bar->dotImage, kSkinProgressDot.file);
         bar->frameCount = 1;
         bar->SetChecked(true);
-        bar->margins = {3, 0, 3, 0};
+        bar->margins = {kSkinProgressSink.ends / 2, 0, kSkinProgressSink.ends / 2, 0};
         bar->value = 0;
         bar->maximum = 100;
         place(bar, MakeAnchor(20, 0, -1, 0, 0, 20, bar->image.GetHeight(), 54));
@@ -541,7 +544,7 @@ void CInstallWnd::ShowFinished() {
     if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
     if (!silent) {
         if (auto* start = static_cast<CImageUI*>(LayerOrNull(startIndex))) {
-            LoadSkinImage(&start->image, L"btn_finish.png");
+            LoadSkinImage(&start->image, kSkinFinish.file);
             start->SetID(kCmdFinish);
             start->SetVisible(true);
             start->SetNeedsRedraw(true);

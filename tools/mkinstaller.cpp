@@ -23,6 +23,7 @@
 #include "support/text.h"
 #include "support/zip.h"
 #include "tools/archive_writer.h"
+#include "tools/skin_check.h"
 
 namespace {
 
@@ -35,14 +36,6 @@ constexpr uint64_t kMaxRecordCharacters = 1300000;
 constexpr uint64_t kMaxResourcePayload = 256ull << 20;
 // The worker holds the whole inner archive in memory while extracting.
 constexpr uint64_t kInnerArchiveWarning = 1ull << 30;
-
-const wchar_t* const kSkinImages[] = {
-    L"bg_main.png",  L"logo.png",      L"btn_close.png",     L"btn_min.png",
-    L"copyright.png", L"waiting.png",  L"btn_start.png",     L"edit.png",
-    L"btn_browse.png", L"check.png",   L"checked.png",       L"agree.png",
-    L"protocol.png", L"progress_sink.png", L"progress_pos.png", L"progress_dot.png",
-    L"btn_finish.png",
-};
 
 // --- output: the console gets wide text; pipes and files get UTF-8, which
 // is what a Linux build script reading Wine's output expects.
@@ -74,7 +67,7 @@ const wchar_t* kUsage =
     L"\n"
     L"--config     configuration text (UTF-16LE or UTF-8, with or without mark) naming at\n"
     L"             least app, name, company and version\n"
-    L"--skin       folder whose files go to the payload's root; must hold bg_main.png\n"
+    L"--skin       folder whose files go to the payload's root; checked as --check-skin does\n"
     L"--client     folder of the client's files: packed as the inner archive, with update.xml\n"
     L"--client-zip plain ZIP of the client's files, packed with names as stored\n"
     L"--base-url   download address of the client's files in update.xml (default: the\n"
@@ -112,11 +105,6 @@ bool IsFile(const std::wstring& path) {
 std::wstring Parent(const std::wstring& path) {
     size_t cut = path.find_last_of(L"\\/");
     return cut == std::wstring::npos ? L"." : path.substr(0, cut);
-}
-
-std::wstring Lower(std::wstring s) {
-    for (auto& c : s) c = wchar_t(std::towlower(c));
-    return s;
 }
 
 std::wstring Number(uint64_t n) { return std::to_wstring(n); }
@@ -543,6 +531,51 @@ private:
     std::vector<std::wstring> made_;
 };
 
+// --- the skin
+
+// Lists every finding of the skin check by file; true when nothing stands in
+// the way of packing it.
+bool ReportSkin(const std::wstring& folder, bool packing) {
+    size_t errors = 0;
+    for (const SkinFinding& f : CheckSkinFolder(folder)) {
+        if (!f.error) {
+            Warn(f.file + L": " + f.reason);
+            continue;
+        }
+        ++errors;
+        Write(STD_ERROR_HANDLE, L"mkinstaller: error: " + f.file + L": " + f.reason + L"\n");
+    }
+    if (errors == 0) return true;
+    Fail({folder, L"the skin has " + Number(errors) + (errors == 1 ? L" problem" : L" problems") +
+                      (packing ? L"; nothing was written" : L"")});
+    return false;
+}
+
+const wchar_t kSkinUsage[] =
+    L"  mkinstaller --check-skin DIR   checks a skin folder as the installer reads it\n"
+    L"  mkinstaller --skin-table       prints the table of the skin's pictures (Markdown)\n";
+
+// --check-skin DIR and --skin-table: the skin alone; nothing is written.
+int SkinCommand(int argc, wchar_t** argv) {
+    const std::wstring command = argv[1];
+    const int wanted = command == L"--skin-table" ? 2 : 3;
+    if (argc != wanted || (wanted == 3 && !argv[2][0])) {
+        Write(STD_ERROR_HANDLE, L"mkinstaller: " + command +
+                                    (wanted == 3 ? L" takes one folder\n" : L" takes no arguments\n") +
+                                    kSkinUsage);
+        return 2;
+    }
+    if (wanted == 2) {
+        Write(STD_OUTPUT_HANDLE, SkinTableMarkdown());
+        return 0;
+    }
+    std::wstring folder = FullPath(argv[2]);
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    if (!ReportSkin(folder, false)) return 1;
+    Out(folder + L": the skin is complete and every picture fits its place");
+    return 0;
+}
+
 // --- the two forms
 
 int BuildInstaller(const Options& o) {
@@ -553,21 +586,13 @@ int BuildInstaller(const Options& o) {
     if (!IsFolder(o.skin)) return Fail({o.skin, L"is not a folder (--skin)"});
     std::vector<TreeEntry> skin;
     if (!ListTree(o.skin, L"", &skin, &error)) return Fail(error);
+    // Sub-folders are named by the skin check below.
     skin.erase(std::remove_if(skin.begin(), skin.end(),
                               [&](const TreeEntry& e) {
-                                  if (e.relative.find(L'\\') != std::wstring::npos) return true;
-                                  if (e.folder) Warn(o.skin + L"\\" + e.relative + L": sub-folders of the skin are not packed");
-                                  return e.folder;
+                                  return e.folder || e.relative.find(L'\\') != std::wstring::npos;
                               }),
                skin.end());
-    auto hasSkin = [&](const wchar_t* name) {
-        return std::any_of(skin.begin(), skin.end(),
-                           [&](const TreeEntry& e) { return Lower(e.relative) == name; });
-    };
-    if (!hasSkin(L"bg_main.png")) return Fail({o.skin, L"holds no bg_main.png, the installer's background"});
-    for (const wchar_t* image : kSkinImages)
-        if (!hasSkin(image)) Warn(o.skin + L": no " + image + L"; that control will have no picture");
-    if (!hasSkin(L"theme.txt")) Warn(o.skin + L": no theme.txt; the installer keeps its default colours");
+    if (!ReportSkin(o.skin, true)) return 1;
 
     XData head;
     if (!IsFile(o.stub) || !head.ReadFromFile(o.stub.c_str(), 2))
@@ -764,9 +789,11 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2 || std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"-h") {
-        Write(argc < 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, kUsage);
+        Write(argc < 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, std::wstring(kUsage) + kSkinUsage);
         return argc < 2 ? 2 : 0;
     }
+    if (std::wstring(argv[1]) == L"--check-skin" || std::wstring(argv[1]) == L"--skin-table")
+        return SkinCommand(argc, argv);
     Options options;
     std::wstring problem;
     if (!ParseArguments(argc, argv, &options, &problem)) {

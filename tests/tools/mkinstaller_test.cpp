@@ -16,70 +16,11 @@
 #include "support/zip.h"
 #include "tests/common/test_util.h"
 #include "tests/payload/zip_fixture.h"
+#include "tests/tools/tool_runner.h"
 
 using testing_util::TempDir;
 
 namespace {
-
-struct Result {
-    DWORD code = 0xFFFFFFFF;
-    std::string out, err;  // UTF-8
-};
-
-std::string ReadText(const std::wstring& path) {
-    auto bytes = testing_util::ReadAll(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// One argument as CommandLineToArgvW reads it back.
-std::wstring Quote(const std::wstring& arg) {
-    std::wstring out = L"\"";
-    size_t slashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-        slashes = 0;
-        out += c;
-    }
-    out.append(slashes * 2, L'\\');
-    return out + L"\"";
-}
-
-// Runs the packaging tool with its output streams in files. (Under Wine a
-// child started with CREATE_NO_WINDOW loses the given standard handles.)
-Result RunTool(const std::vector<std::wstring>& args) {
-    TempDir streams;
-    std::wstring command = L"\"" + testing_util::BinaryPath("bin/mkinstaller.exe") + L"\"";
-    for (const std::wstring& a : args) command += L" " + Quote(a);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileW((streams / L"out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileW((streams / L"err").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out;
-    si.hStdError = err;
-    PROCESS_INFORMATION pi = {};
-    Result r;
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, 300000);
-        GetExitCodeProcess(pi.hProcess, &r.code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    r.out = ReadText(streams / L"out");
-    r.err = ReadText(streams / L"err");
-    return r;
-}
 
 void Write(const std::wstring& path, const std::string& bytes) {
     ASSERT_TRUE(testing_util::WriteAll(path, bytes.data(), bytes.size()));
@@ -391,7 +332,7 @@ TEST(Mkinstaller, RefusesBadInputAndLeavesTheOutputAlone) {
          "binary.txt: is neither UTF-16LE nor UTF-8"},
         {"skin without background",
          {L"--stub", Stub(), L"--config", p.config, L"--skin", noBackground, L"--out", exe}, 1,
-         "skin-without-bg: holds no bg_main.png"},
+         "skin-without-bg\\bg_main.png: is missing"},
         {"missing stub",
          {L"--stub", p.dir / L"nothing.exe", L"--config", p.config, L"--skin", skin, L"--out", exe}, 1,
          "nothing.exe: cannot be read"},

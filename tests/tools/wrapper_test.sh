@@ -37,6 +37,18 @@ rc=$?
 grep -qF "$work/missing.txt: cannot be read" err.log || fail "message does not name the file: $(cat err.log)"
 [[ ! -e "$work/never.exe" ]] || fail "an output was written on failure"
 
+# The skin check takes a Linux path and names broken files by theirs.
+"$src/tools/mkinstaller" --check-skin "$src/sample/skin" > out.log 2> err.log
+rc=$?
+[[ $rc == 0 ]] || fail "the sample skin fails its check ($rc): $(cat err.log)"
+mkdir "$work/皮肤 skin"
+cp "$src/sample/skin/"* "$work/皮肤 skin/"
+rm "$work/皮肤 skin/logo.png"
+"$src/tools/mkinstaller" --check-skin="皮肤 skin" > /dev/null 2> err.log
+rc=$?
+[[ $rc == 1 ]] || fail "a skin without logo.png gave exit code $rc"
+grep -qF "$work/皮肤 skin/logo.png: is missing" err.log || fail "the check does not name the file: $(cat err.log)"
+
 "$src/tools/mkinstaller" --no-such-flag > /dev/null 2>&1
 [[ $? == 2 ]] || fail "usage errors should exit with 2"
 echo "wrapper: ok"
