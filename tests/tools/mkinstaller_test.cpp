@@ -425,24 +425,42 @@ TEST(Mkinstaller, NamesZipBesideWhenThePayloadIsTooLargeForAResource) {
     EXPECT_EQ(RunTool({L"--max-resource-mb", L"300"}).code, 2u);
 }
 
-TEST(Mkinstaller, ManifestModeListsTheFolderLikeAddDirectory) {
+// Every file of the folder, with its size, digest and address, worked out
+// here from the files the test wrote (folders and empty files are not
+// listed).
+TEST(Mkinstaller, ManifestModeListsEveryFileOfTheFolder) {
     Package p;
     std::wstring xml = p.out + L"update.xml";
     Result r = RunTool({L"--manifest", L"--client", p.client, L"--base-url", L"http://h/files", L"--version",
                         L"3.1", L"--out", xml});
     ASSERT_EQ(r.code, 0u) << r.err;
     EXPECT_NE(r.err.find("empty.txt"), std::string::npos) << "empty files are named in a warning";
-    CUpdateInfo written, expected;
+    CUpdateInfo written;
     ASSERT_TRUE(written.LoadFromFile(xml.c_str()));
     EXPECT_STREQ(written.GetVersion(), L"3.1");
-    expected.AddDirectory(L"http://h/files", p.client.c_str(), nullptr);
-    ASSERT_EQ(written.Count(), expected.Count());
-    std::map<std::wstring, std::wstring> a, b;
-    for (uint32_t i = 0; i < written.Count(); ++i) {
-        a[written.GetItem(i)->file] = std::wstring(written.GetItem(i)->md5) + written.GetItem(i)->url;
-        b[expected.GetItem(i)->file] = std::wstring(expected.GetItem(i)->md5) + expected.GetItem(i)->url;
+
+    const std::map<std::wstring, std::wstring> urls = {
+        {L"bin\\client.bin", L"http://h/files/bin/client.bin"},
+        {L"\u6570\u636E\\\u5730\u56FE\\level.dat",
+         L"http://h/files/%E6%95%B0%E6%8D%AE/%E5%9C%B0%E5%9B%BE/level.dat"},
+        {L"readme.txt", L"http://h/files/readme.txt"},
+    };
+    std::map<std::wstring, std::wstring> want, got;
+    for (const auto& [name, content] : p.tree.files) {
+        std::wstring file = name;
+        for (auto& c : file) if (c == L'/') c = L'\\';
+        if (content.empty()) continue;  // not listed: named in the warning above
+        wchar_t md5[33] = {};
+        ASSERT_TRUE(DigestOfBuffer(md5, content.data(), uint32_t(content.size())));
+        ASSERT_EQ(1u, urls.count(file)) << testing_util::Narrow(file);
+        want[file] = std::to_wstring(content.size()) + L" " + md5 + L" " + urls.at(file) + L" 0";
     }
-    EXPECT_EQ(a, b);
+    for (uint32_t i = 0; i < written.Count(); ++i) {
+        const UpdateItem* item = written.GetItem(i);
+        got[item->file] = std::to_wstring(item->size) + L" " + item->md5 + L" " + item->url + L" " +
+                          std::to_wstring(item->action);
+    }
+    EXPECT_EQ(want, got);
 }
 
 // Addresses are written percent-encoded as UTF-8 so that any name can be
