@@ -223,7 +223,6 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
             ++result.failed;
             if (!directory) bytesDone += inner.data.SizeOf(i);
             report.Progress(nullptr, total, done, bytesTotal, bytesDone);
-            Sleep(1);
             continue;
         }
         bool ok;
@@ -249,7 +248,6 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
         // Only what is in place is named, and so recorded for removal.
         report.Progress(ok ? name : nullptr, total, done, bytesTotal, bytesDone);
         if (done == total) result.completed = true;
-        Sleep(1);
     }
     // An empty archive, or one whose last name could not be read, still ends
     // with a completion report.
@@ -290,7 +288,6 @@ void ForwardDownloadProgress(uint32_t total, uint32_t done, const wchar_t* name,
     auto* context = static_cast<DownloadContext*>(user);
     if (context->report->StopRequested()) return;
     context->report->Progress(name, total, done, total, done);
-    Sleep(1);
 }
 
 // A manifest's sizes are the server's word: their sum stops at the top of
