@@ -55,6 +55,28 @@ const char kManifest[] = "<list version=\"1.0.0.5\">\r\n</list>\n\r";
 
 int Never(const Dialog&) { return 0; }
 
+// Runs a package whose newer installation is kept: the message is answered
+// with OK, then the finish button starts the installed client (posted again,
+// as a click would be, until the window goes; the window exists, zero-sized,
+// while the message shows).
+e2e::RunResult RunAnsweringOkThenFinish(const std::wstring& exe, const wchar_t* args) {
+    e2e::Installer installer(exe, args);
+    bool answered = false;
+    DWORD lastPost = 0;
+    return installer.Watch(
+        [&](const Dialog&) {
+            answered = true;
+            return IDOK;
+        },
+        [&](HWND window) {
+            if (window && answered && GetTickCount() - lastPost > 500) {
+                lastPost = GetTickCount();
+                PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
+            }
+            return false;
+        });
+}
+
 class InstallerRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -282,23 +304,7 @@ TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
                               (installDir + L"client.exe").c_str(), FALSE));
         config.SetVersion(c.package);
         std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
-        e2e::Installer installer(exe, L"");
-        bool answered = false;
-        DWORD lastPost = 0;
-        e2e::RunResult run = installer.Watch(
-            [&](const Dialog&) {
-                answered = true;
-                return IDOK;
-            },
-            [&](HWND window) {
-                // After the message, the finish button starts the installed client
-                // (the window exists, zero-sized, while the message shows).
-                if (window && answered && GetTickCount() - lastPost > 500) {
-                    lastPost = GetTickCount();
-                    PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
-                }
-                return false;
-            });
+        e2e::RunResult run = RunAnsweringOkThenFinish(exe, L"");
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(0u, run.exitCode);
         ASSERT_EQ(1u, run.dialogs.size());
@@ -677,23 +683,8 @@ TEST_F(DownloadRun, ANewerInstalledVersionIsNotOverwritten) {
         CreateDirectoryW(installDir.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
                               (installDir + L"client.exe").c_str(), FALSE));
-        e2e::Installer installer(Build(fixture::SkinItems()), silentRun ? L"silent" : L"");
-        bool answered = false;
-        DWORD lastPost = 0;
-        e2e::RunResult run = installer.Watch(
-            [&](const Dialog&) {
-                answered = true;
-                return IDOK;
-            },
-            [&](HWND window) {
-                // After the message the finish button starts the installed
-                // client; repeated, as a click would be, until the window goes.
-                if (window && answered && GetTickCount() - lastPost > 500) {
-                    lastPost = GetTickCount();
-                    PostMessageW(window, WM_COMMAND, kCmdFinish, 0);
-                }
-                return false;
-            });
+        e2e::RunResult run =
+            RunAnsweringOkThenFinish(Build(fixture::SkinItems()), silentRun ? L"silent" : L"");
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(0u, run.exitCode);
         EXPECT_EQ(silentRun ? 0u : 1u, run.dialogs.size());
