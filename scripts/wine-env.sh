@@ -104,8 +104,3 @@ skin_runs_i686() {
 
 # Why skin_runs_i686 answered no.
 skin_i686_why() { echo "${_skin_i686_why:-}"; }
-
-# The target whose programs run here, the 32-bit one where it can.
-skin_run_target() {
-  if skin_runs_i686 "${1:-}"; then echo i686; else echo x86_64; fi
-}

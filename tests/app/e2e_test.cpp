@@ -97,6 +97,14 @@ protected:
 
     // The previous installation the registry points the installer at.
     void PresetPath() { ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir)); }
+    // An earlier installation of a version: its records and its client.
+    void InstallEarlier(const wchar_t* version) {
+        PresetPath();
+        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", version));
+        CreateDirectoryW(installDir.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
+                              (installDir + L"client.exe").c_str(), FALSE));
+    }
 
     std::vector<ZipItem> PayloadItems(const std::vector<ZipItem>& client) {
         std::vector<ZipItem> items = fixture::SkinItems();
@@ -297,11 +305,7 @@ TEST_F(InstallerRun, ANewerInstalledVersionIsKeptAndItsClientStarted) {
     } cases[] = {{L"1.0.0.6", L"1.0.0.5"}, {L"2.3.4.10", L"2.3.4.9"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing_util::Narrow(c.installed));
-        PresetPath();
-        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", c.installed));
-        CreateDirectoryW(installDir.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
-                              (installDir + L"client.exe").c_str(), FALSE));
+        ASSERT_NO_FATAL_FAILURE(InstallEarlier(c.installed));
         config.SetVersion(c.package);
         std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
         e2e::RunResult run = RunAnsweringOkThenFinish(exe, L"");
@@ -386,11 +390,7 @@ TEST_F(InstallerRun, SilentRunsDecideTheVersionCheckWithoutAsking) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing_util::Narrow(c.installed) + " / " + testing_util::Narrow(c.package));
-        PresetPath();
-        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", c.installed));
-        CreateDirectoryW(installDir.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
-                              (installDir + L"client.exe").c_str(), FALSE));
+        ASSERT_NO_FATAL_FAILURE(InstallEarlier(c.installed));
         config.SetVersion(c.package);
         std::wstring exe = Build(PayloadItems(fixture::ClientItems()));
         e2e::RunResult run = e2e::Run(exe, L"silent", Never);
@@ -678,11 +678,7 @@ TEST_F(DownloadRun, ANewerInstalledVersionIsNotOverwritten) {
     config.SetConfig((base + L"/update.xml").c_str());
     for (bool silentRun : {true, false}) {
         SCOPED_TRACE(silentRun ? "silent" : "window");
-        PresetPath();
-        ASSERT_TRUE(e2e::WriteRegistry(productKey, L"version", L"1.0.0.6"));
-        CreateDirectoryW(installDir.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileW(testing_util::BinaryPath("bin/fake_client.exe").c_str(),
-                              (installDir + L"client.exe").c_str(), FALSE));
+        ASSERT_NO_FATAL_FAILURE(InstallEarlier(L"1.0.0.6"));
         e2e::RunResult run =
             RunAnsweringOkThenFinish(Build(fixture::SkinItems()), silentRun ? L"silent" : L"");
         ASSERT_TRUE(run.exited);
