@@ -637,8 +637,9 @@ TEST_F(DownloadRun, AbortingAnInstallationLeavesNoPartialFiles) {
         std::wstring url = f.bytes.empty()
                                ? base.substr(0, base.rfind(L'/')) + L"/hold/" + gate
                                : base + L"/" + f.name;
-        if (!f.bytes.empty())
+        if (!f.bytes.empty()) {
             ASSERT_TRUE(testing_util::WriteAll(served + f.name, bytes.data(), bytes.size()));
+        }
         manifest.AddFile(f.name, int32_t(bytes.size()), digest, url.c_str());
         ASSERT_TRUE(testing_util::WriteAll(installDir + f.name, "old", 3));
     }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "client/client_info.h"
-#include "tests/app/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 
 namespace fixture {
 

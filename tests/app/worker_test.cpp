@@ -13,7 +13,7 @@
 #include "client/app_file.h"
 #include "support/data.h"
 #include "support/zip.h"
-#include "tests/app/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 #include "tests/common/test_util.h"
 
 using fixture::ZipItem;

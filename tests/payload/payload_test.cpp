@@ -11,7 +11,7 @@
 #include "support/payload.h"
 #include "support/zip.h"
 #include "tests/common/test_util.h"
-#include "tests/payload/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ TEST(PayloadZipPath, ReplacesWhatFollowsTheLastDot) {
 
 TEST(OpenPayload, ResourceComesFirstAndIsFinal) {
     testing_util::TempDir dir;
-    const auto resourceZip = zip_fixture::Make({{"theme.txt", "from resource"}}, GetArchivePassword());
-    const auto besideZip = zip_fixture::Make({{"theme.txt", "from file"}}, GetArchivePassword());
+    const auto resourceZip = fixture::MakeZip({{"theme.txt", "from resource"}}, GetArchivePassword());
+    const auto besideZip = fixture::MakeZip({{"theme.txt", "from file"}}, GetArchivePassword());
     ASSERT_FALSE(resourceZip.empty());
     ASSERT_FALSE(besideZip.empty());
 
@@ -123,7 +123,7 @@ TEST(OpenPayload, NothingToFind) {
         std::wstring bare = dir / L"setup";
         ASSERT_TRUE(CopyFileW(OwnExecutable().c_str(), bare.c_str(), FALSE));
         ASSERT_TRUE(testing_util::WriteAll(bare + L".zip",
-                                           zip_fixture::Make({{"a", "b"}}, GetArchivePassword())));
+                                           fixture::MakeZip({{"a", "b"}}, GetArchivePassword())));
         EXPECT_FALSE(OpenPayloadOf(bare.c_str(), zip, buffer));
     }
 }

@@ -9,10 +9,9 @@
 #include "support/data.h"
 #include "support/zip.h"
 #include "tests/common/test_util.h"
-#include "tests/payload/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 
-using zip_fixture::Entry;
-using zip_fixture::Make;
+using fixture::MakeZip;
 
 namespace {
 
@@ -108,14 +107,14 @@ TEST(XZip, ClosedArchiveAnswersNothing) {
 
 TEST(XZip, FindFoldsOnlyAsciiLettersAndFirstMatchWins) {
     std::string n255(255, 'a'), n256(256, 'b');
-    auto bytes = Make({{"theme.txt", "theme"},
-                       {"Dir/Sub/\xE6\x96\x87\xE4\xBB\xB6.TXT", "wen"},
-                       {"\xC3\x84" "B.txt", "umlaut"},
-                       {"dup.txt", "first"},
-                       {"DUP.txt", "second"},
-                       {n255, "255"},
-                       {n256, "256"}},
-                      kPassword);
+    auto bytes = MakeZip({{"theme.txt", "theme"},
+                          {"Dir/Sub/\xE6\x96\x87\xE4\xBB\xB6.TXT", "wen"},
+                          {"\xC3\x84" "B.txt", "umlaut"},
+                          {"dup.txt", "first"},
+                          {"DUP.txt", "second"},
+                          {n255, "255"},
+                          {n256, "256"}},
+                         kPassword);
     ASSERT_FALSE(bytes.empty());
     XZip zip;
     ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
@@ -154,15 +153,15 @@ TEST(XZip, FindFoldsOnlyAsciiLettersAndFirstMatchWins) {
 
 TEST(XZip, ListsSafeNamesAndAttributes) {
     std::string ut = std::string("UT\x05\x00\x01", 5) + std::string("\x00\xF1\x53\x65", 4);  // 1700000000
-    auto bytes = Make({{"../../evil.dll", "e", true, true, 0, 0x20},
-                       {"dosdir/", "", false, false, 0, 0x10},
-                       {"readonly.txt", "r", true, true, 0, 0x21},
-                       {"unixdir/", "", false, false, 3, 0040755u << 16},
-                       {"unixro.txt", "u", true, true, 3, 0100444u << 16},
-                       {"unixrw.txt", "u", true, true, 3, 0100644u << 16},
-                       {"bare/", "", false, false, 0, 0},
-                       {"stamped.txt", "s", true, true, 0, 0x20, ut}},
-                      kPassword);
+    auto bytes = MakeZip({{"../../evil.dll", "e", false, false, "", 0, 0x20},
+                          {"dosdir/", "", false, true, nullptr, 0, 0x10},
+                          {"readonly.txt", "r", false, false, "", 0, 0x21},
+                          {"unixdir/", "", false, true, nullptr, 3, 0040755u << 16},
+                          {"unixro.txt", "u", false, false, "", 3, 0100444u << 16},
+                          {"unixrw.txt", "u", false, false, "", 3, 0100644u << 16},
+                          {"bare/", "", false, true, nullptr, 0, 0},
+                          {"stamped.txt", "s", false, false, "", 0, 0x20, ut}},
+                         kPassword);
     ASSERT_FALSE(bytes.empty());
     XZip zip;
     ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
@@ -217,8 +216,8 @@ TEST(XZip, ListsSafeNamesAndAttributes) {
 }
 
 TEST(XZip, EmptyArchiveOpensAndSecondOpenKeepsTheFirst) {
-    auto empty = Make({}, kPassword);
-    auto one = Make({{"a.txt", "alpha"}}, kPassword);
+    auto empty = MakeZip({}, kPassword);
+    auto one = MakeZip({{"a.txt", "alpha"}}, kPassword);
 
     ASSERT_FALSE(empty.empty());
     XZip zip;
@@ -251,7 +250,7 @@ TEST(XZip, EmptyArchiveOpensAndSecondOpenKeepsTheFirst) {
 
 TEST(XZip, OpensFromFileAndRefusesWhatIsNoArchive) {
     testing_util::TempDir dir;
-    auto bytes = Make({{"\xE6\x96\x87.txt", "file source"}}, kPassword);
+    auto bytes = MakeZip({{"\xE6\x96\x87.txt", "file source"}}, kPassword);
     ASSERT_TRUE(testing_util::WriteAll(dir / L"\u5305.zip", bytes));
     XZip zip;
     ASSERT_TRUE(zip.OpenFromFile((dir / L"\u5305.zip").c_str(), kPassword));
@@ -268,10 +267,10 @@ TEST(XZip, OpensFromFileAndRefusesWhatIsNoArchive) {
 }
 
 TEST(XZip, WrongPasswordOpensButCannotExtract) {
-    auto bytes = Make({{"deflated.bin", std::string(5000, 'd')},
-                       {"stored.bin", "stored content", false, true},
-                       {"open.txt", "no password", true, false}},
-                      kPassword);
+    auto bytes = MakeZip({{"deflated.bin", std::string(5000, 'd')},
+                          {"stored.bin", "stored content", false, true},
+                          {"open.txt", "no password", false, false, nullptr}},
+                         kPassword);
     XZip zip;
     ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), "wrong"));
     EXPECT_EQ(zip.Count(), 3);
@@ -296,8 +295,9 @@ TEST(XZip, WrongPasswordOpensButCannotExtract) {
 
 TEST(XZip, DamagedArchivesFailWithoutCrashing) {
     const std::string stored = "stored text that a flipped byte would change";
-    auto good = Make({{"stored.txt", stored, false, false}, {"packed.txt", std::string(3000, 'p')}},
-                     kPassword);
+    auto good = MakeZip({{"stored.txt", stored, false, true, nullptr},
+                         {"packed.txt", std::string(3000, 'p')}},
+                        kPassword);
     ASSERT_GT(good.size(), 100u);
     size_t localData = 30 + std::strlen("stored.txt");  // first entry's data offset
 

@@ -15,7 +15,7 @@
 #include "support/payload.h"
 #include "support/zip.h"
 #include "tests/common/test_util.h"
-#include "tests/payload/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 #include "tests/tools/tool_runner.h"
 
 using testing_util::TempDir;
@@ -222,10 +222,10 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     Package p;
     std::wstring source = p.dir / L"client.zip";
     ASSERT_TRUE(testing_util::WriteAll(
-        source, zip_fixture::Make({{"bin/", "", false, false, 0, 0x10},
-                                   {"bin/game.exe", std::string(70000, 'g'), true, false},
-                                   {"data/\xE5\x9C\xB0\xE5\x9B\xBE.dat", "map", false, false},
-                                   {"../evil.txt", "e", true, false}},
+        source, fixture::MakeZip({{"bin/", "", false, true, nullptr, 0, 0x10},
+                                   {"bin/game.exe", std::string(70000, 'g'), false, false, nullptr},
+                                   {"data/\xE5\x9C\xB0\xE5\x9B\xBE.dat", "map", false, true, nullptr},
+                                   {"../evil.txt", "e", false, false, nullptr}},
                                   nullptr)));
     std::wstring exe = p.out + L"setup.exe";
     Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
@@ -263,7 +263,7 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
                         {L"evil.txt", L"http://dl.example/starfall/evil.txt"}}));
 
     // An encrypted source cannot be repacked.
-    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make({{"a.txt", "x"}}, "secret")));
+    ASSERT_TRUE(testing_util::WriteAll(source, fixture::MakeZip({{"a.txt", "x"}}, "secret")));
     r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
                  testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
     EXPECT_EQ(r.code, 1u);
@@ -378,10 +378,10 @@ TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
     Package p;
     // Creating 10,001 files under Wine takes most of a minute; a client ZIP
     // of as many entries meets the same limit.
-    std::vector<zip_fixture::Entry> entries;
-    for (int i = 0; i <= 10000; ++i) entries.push_back({"f" + std::to_string(i), "", false, false});
+    std::vector<fixture::ZipItem> entries;
+    for (int i = 0; i <= 10000; ++i) entries.push_back({"f" + std::to_string(i), "", false, true, nullptr});
     std::wstring source = p.dir / L"many.zip";
-    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make(entries, nullptr)));
+    ASSERT_TRUE(testing_util::WriteAll(source, fixture::MakeZip(entries, nullptr)));
     std::wstring exe = p.out + L"setup.exe";
     Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
                         testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
@@ -391,7 +391,7 @@ TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
 
     // Exactly 10,000 is fine.
     entries.pop_back();
-    ASSERT_TRUE(testing_util::WriteAll(source, zip_fixture::Make(entries, nullptr)));
+    ASSERT_TRUE(testing_util::WriteAll(source, fixture::MakeZip(entries, nullptr)));
     r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
                  testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
     EXPECT_EQ(r.code, 0u) << r.err;

@@ -16,7 +16,7 @@
 
 #include "app/install_worker.h"
 #include "support/zip.h"
-#include "tests/app/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 #include "tests/common/test_util.h"
 
 namespace {

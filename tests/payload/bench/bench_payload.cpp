@@ -8,7 +8,7 @@
 
 #include "support/data.h"
 #include "support/zip.h"
-#include "tests/payload/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 
 namespace {
 
@@ -19,12 +19,12 @@ double Now() {
     return double(c.QuadPart) / double(f.QuadPart);
 }
 
-void Measure(const char* shape, const std::vector<zip_fixture::Entry>& entries) {
+void Measure(const char* shape, const std::vector<fixture::ZipItem>& entries) {
     double t0 = Now();
-    std::vector<uint8_t> bytes = zip_fixture::Make(entries, GetArchivePassword());
+    std::vector<uint8_t> bytes = fixture::MakeZip(entries, GetArchivePassword());
     double made = Now() - t0;
     uint64_t total = 0;
-    for (const auto& e : entries) total += e.content.size();
+    for (const auto& e : entries) total += e.bytes.size();
 
     XZip zip;
     t0 = Now();
@@ -70,12 +70,12 @@ std::string Text(size_t n) {
 }  // namespace
 
 int main() {
-    std::vector<zip_fixture::Entry> big;
+    std::vector<fixture::ZipItem> big;
     for (int i = 0; i < 64; ++i)
         big.push_back({"data/part" + std::to_string(i) + ".bin", i % 2 ? Random(1 << 20, i) : Text(1 << 20)});
     Measure("64 x 1 MiB, half compressible", big);
 
-    std::vector<zip_fixture::Entry> many;
+    std::vector<fixture::ZipItem> many;
     for (int i = 0; i < 10000; ++i)
         many.push_back({"assets/dir" + std::to_string(i % 100) + "/file" + std::to_string(i) + ".dat",
                         Text(200 + i % 300)});

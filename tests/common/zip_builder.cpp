@@ -1,10 +1,11 @@
-#include "tests/app/zip_fixture.h"
+#include "tests/common/zip_builder.h"
 
 #include <windows.h>
 
-#include <zlib.h>
-#include <minizip/zip.h>
+#include <minizip/ioapi.h>
 #include <minizip/iowin32.h>
+#include <minizip/zip.h>
+#include <zlib.h>
 
 #include "tests/common/test_util.h"
 
@@ -18,16 +19,18 @@ bool WriteZip(const std::wstring& path, const std::vector<ZipItem>& items, const
     bool ok = true;
     for (const ZipItem& item : items) {
         zip_fileinfo info = {};
-        std::string name = item.name;
-        if (item.directory) info.external_fa = FILE_ATTRIBUTE_DIRECTORY;
+        info.dosDate = 0x5A8C6000;  // 2025-04-12 12:00:00
+        info.external_fa = item.attributes | (item.directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
         const char* pw = item.password && item.password[0] == 0 ? password : item.password;
-        if (item.directory) pw = nullptr;
-        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(item.bytes.data()), item.bytes.size());
+        if (item.directory || (pw && pw[0] == 0)) pw = nullptr;
+        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(item.bytes.data()), uInt(item.bytes.size()));
         int method = item.stored || item.directory ? 0 : Z_DEFLATED;
-        if (zipOpenNewFileInZip3_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                    method, method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS,
-                                    DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, pw && pw[0] ? pw : nullptr,
-                                    crc, 0) != ZIP_OK) {
+        if (zipOpenNewFileInZip4_64(zip, item.name.c_str(), &info, nullptr, 0,
+                                    item.centralExtra.empty() ? nullptr : item.centralExtra.data(),
+                                    uInt(item.centralExtra.size()), nullptr, method,
+                                    method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                    Z_DEFAULT_STRATEGY, pw, crc, uLong(item.host << 8 | 20), 0x800,
+                                    0) != ZIP_OK) {
             ok = false;
             break;
         }
