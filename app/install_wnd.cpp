@@ -47,6 +47,7 @@ bool EndsWithBackslash(const wchar_t* text) {
 }  // namespace
 
 CInstallWnd::CInstallWnd() {
+    for (int32_t& index : layerOf_) index = -1;
     theme.SetForecolor(0xFF808080);
     theme.SetBackcolor(0xFFFFFFFF);
     theme.SetTextcolor(0xFF000000);
@@ -84,13 +85,6 @@ bool CInstallWnd::OpenPayload() {
     return true;
 }
 
-bool CInstallWnd::LoadWindowConfig() {
-    if (clientConfig.LoadFromModule(Windowing().instance, L"app", 1)) return true;
-    XData text;
-    if (!payload.ExtractByName(L"app.txt", &text)) return false;
-    return clientConfig.LoadFromData(text.data, text.size);
-}
-
 bool CInstallWnd::LoadSkinImage(IImage* image, const wchar_t* entry) {
     if (!image) return false;
     if (!payloadOpen) return image->LoadFromResource(Windowing().instance, 0, L"image");
@@ -118,16 +112,11 @@ void CInstallWnd::OnCreated() {
         SetIcon(icon, true);
         SetIcon(icon, false);
     }
-    int argc = 0;
-    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
-        ScopeExit release([argv] { LocalFree(argv); });
-        silent = argc > 1 && std::wcscmp(argv[1], L"silent") == 0;
-    }
     payloadOpen = OpenPayload();
     // The skin, the client and its manifest all come from the payload: a
-    // package without a usable one is damaged, and its built-in defaults
-    // would speak for another product. Nothing is read or written for it.
-    if (!payloadOpen || !LoadWindowConfig()) {
+    // package without a usable one is damaged. Nothing is read or written
+    // for it.
+    if (!payloadOpen) {
         RefuseDamagedPackage();
         return;
     }
@@ -169,170 +158,238 @@ void CInstallWnd::OnCreated() {
     }
 }
 
-void CInstallWnd::BuildControls() {
-    RECT parent = {};
-    GetClientRect(GetHandle(), &parent);
-    const uint32_t textColor = theme.GetTextcolor();
-    int bottom = 0;  // B: rows above the copyright picture and the path row
-    int linkLeft = 0;  // L: the agreement link follows the agreement picture
+namespace {
 
-    auto add = [&](int kind) -> ILayer* {
-        int index = AddLayerOfType(kind);
-        return index >= 0 ? GetLayer(index) : nullptr;
-    };
-    auto indexOf = [&]() { return GetLayerCount() - 1; };
-    auto place = [&](ILayer* layer, const Anchor& anchor) {
-        layer->SetAnchor(anchor);
-        layer->Layout(parent);
-    };
+// Which controls each face shows. The start control shows in the ready face
+// only while the agreement is ticked, and as the finish button in the
+// finished face; the status line shows a message in any face (ShowStatus).
+struct FaceRow {
+    Control control;
+    bool ready, installing, finished, failed;
+};
+constexpr FaceRow kFaceTable[] = {
+    {Control::kBackground, true, true, true, true},
+    {Control::kLogo, true, true, true, true},
+    {Control::kClose, true, true, true, true},
+    {Control::kMinimize, true, true, true, true},
+    {Control::kCopyright, true, true, true, true},
+    {Control::kWaiting, false, true, false, false},
+    {Control::kStart, true, false, true, false},
+    {Control::kPathField, true, false, false, false},
+    {Control::kBrowse, true, false, false, false},
+    {Control::kAgreementBox, true, false, false, false},
+    {Control::kAgreementText, true, false, false, false},
+    {Control::kAgreementLink, true, false, false, false},
+    {Control::kStatus, false, true, false, false},
+    {Control::kPercent, false, true, false, false},
+    {Control::kProgress, false, true, false, false},
+    {Control::kSizeLine, false, true, false, false},
+};
+static_assert(sizeof(kFaceTable) / sizeof(kFaceTable[0]) == size_t(Control::kCount),
+              "every control has a row");
 
-    // 1 background: keeps the ID the host gave (0), so pressing it drags.
-    if (auto* bg = static_cast<CImageUI*>(add(kLayerImage))) {
-        LoadSkinImage(&bg->image, kSkinBackground.file);
-        place(bg, MakeAnchor(0, 0, 0, 0, 0, 0, 0, 0));
+bool ShownIn(const FaceRow& row, Face face) {
+    switch (face) {
+        case Face::kReady: return row.ready;
+        case Face::kInstalling: return row.installing;
+        case Face::kFinished: return row.finished;
+        case Face::kFailed: return row.failed;
     }
-    // 2 logo
-    if (auto* logo = static_cast<CImageUI*>(add(kLayerImage))) {
+    return false;
+}
+
+}  // namespace
+
+ILayer* CInstallWnd::Layer(Control control) {
+    int index = layerOf_[int(control)];
+    return index >= 0 ? GetLayer(index) : nullptr;
+}
+
+ILayer* CInstallWnd::AddControl(Control control, int kind) {
+    int index = AddLayerOfType(kind);
+    layerOf_[int(control)] = index;
+    return index >= 0 ? GetLayer(index) : nullptr;
+}
+
+void CInstallWnd::ShowFace(Face face) {
+    for (const FaceRow& row : kFaceTable) {
+        ILayer* layer = Layer(row.control);
+        if (!layer) continue;
+        bool visible = ShownIn(row, face);
+        if (row.control == Control::kStart && face == Face::kReady) {
+            ILayer* box = Layer(Control::kAgreementBox);
+            visible = box && box->IsChecked();
+        }
+        if (layer->IsVisible() != visible || visible) layer->SetNeedsRedraw(true);
+        layer->SetVisible(visible);
+    }
+}
+
+void CInstallWnd::BuildControls() {
+    int bottom = BuildFrameControls();
+    if (!silent) BuildChoiceControls(bottom);
+    BuildProgressControls();
+    ShowFace(Face::kReady);
+}
+
+namespace {
+
+void PlaceLayer(ILayer* layer, const Anchor& anchor, HWND window) {
+    RECT parent = {};
+    GetClientRect(window, &parent);
+    layer->SetAnchor(anchor);
+    layer->Layout(parent);
+}
+
+}  // namespace
+
+int CInstallWnd::BuildFrameControls() {
+    const HWND window = GetHandle();
+    // Keeps the ID the host gave (0), so pressing it drags the window.
+    if (auto* bg = static_cast<CImageUI*>(AddControl(Control::kBackground, kLayerImage))) {
+        LoadSkinImage(&bg->image, kSkinBackground.file);
+        PlaceLayer(bg, MakeAnchor(0, 0, 0, 0, 0, 0, 0, 0), window);
+    }
+    if (auto* logo = static_cast<CImageUI*>(AddControl(Control::kLogo, kLayerImage))) {
         LoadSkinImage(&logo->image, kSkinLogo.file);
-        place(logo, MakeAnchor(20, 0, 10, 0, logo->image.GetWidth(), 0, logo->image.GetHeight(), 0));
+        PlaceLayer(logo, MakeAnchor(20, 0, 10, 0, logo->image.GetWidth(), 0,
+                                    logo->image.GetHeight(), 0), window);
         logo->SetCursorKind(kCursorHand);
         logo->SetID(kCmdHomepage);
     }
-    // 3 close, 4 minimise
     struct TopButton {
+        Control control;
         const SkinPicture& picture;
         int right;
         int id;
     };
-    for (const TopButton& b : {TopButton{kSkinClose, 10, kCmdClose},
-                               TopButton{kSkinMinimize, 35, kCmdMinimize}}) {
-        if (auto* button = static_cast<CImageUI*>(add(kLayerImage))) {
+    for (const TopButton& b : {TopButton{Control::kClose, kSkinClose, 10, kCmdClose},
+                               TopButton{Control::kMinimize, kSkinMinimize, 35, kCmdMinimize}}) {
+        if (auto* button = static_cast<CImageUI*>(AddControl(b.control, kLayerImage))) {
             LoadSkinImage(&button->image, b.picture.file);
             button->frameCount = b.picture.frames;
-            place(button, MakeAnchor(-1, 0, 10, 0, button->image.GetWidth(), b.right,
-                                     button->image.GetHeight() / button->frameCount, 0));
+            const int height = button->image.GetHeight() / button->frameCount;
+            PlaceLayer(button,
+                       MakeAnchor(-1, 0, 10, 0, button->image.GetWidth(), b.right, height, 0),
+                       window);
             button->SetCursorKind(kCursorHand);
             button->SetID(b.id);
         }
     }
-    // 5 copyright
-    if (auto* copyright = static_cast<CImageUI*>(add(kLayerImage))) {
+    int bottom = 0;
+    if (auto* copyright = static_cast<CImageUI*>(AddControl(Control::kCopyright, kLayerImage))) {
         LoadSkinImage(&copyright->image, kSkinCopyright.file);
-        place(copyright, MakeAnchor(-1, 0, -1, 0, copyright->image.GetWidth(), 20,
-                                    copyright->image.GetHeight(), 10));
+        PlaceLayer(copyright, MakeAnchor(-1, 0, -1, 0, copyright->image.GetWidth(), 20,
+                                         copyright->image.GetHeight(), 10), window);
         copyright->SetID(-1);
         bottom = 40;
     }
-    // 6 waiting picture
-    if (auto* waiting = static_cast<CImageUI*>(add(kLayerImage))) {
-        waitingIndex = indexOf();
+    if (auto* waiting = static_cast<CImageUI*>(AddControl(Control::kWaiting, kLayerImage))) {
         LoadSkinImage(&waiting->image, kSkinWaiting.file);
-        waiting->SetVisible(false);
-        place(waiting, MakeAnchor(-1, -1, -1, -1, waiting->image.GetWidth(), 0,
-                                  waiting->image.GetHeight(), 0));
+        PlaceLayer(waiting, MakeAnchor(-1, -1, -1, -1, waiting->image.GetWidth(), 0,
+                                       waiting->image.GetHeight(), 0), window);
     }
-    if (!silent) {
-        // 7 start button
-        if (auto* start = static_cast<CImageUI*>(add(kLayerImage))) {
-            startIndex = indexOf();
-            LoadSkinImage(&start->image, kSkinStart.file);
-            start->frameCount = kSkinStart.frames;
-            start->SetAlphaFlag(true);
-            place(start, MakeAnchor(-1, -1, -1, -1, kSkinStart.width, 0,
-                                    start->image.GetHeight() / start->frameCount, 0));
-            start->SetCursorKind(kCursorHand);
-            start->SetID(kCmdStart);
-        }
-        // 8 path field
-        if (auto* edit = static_cast<CEditUI*>(add(kLayerEdit))) {
-            editIndex = indexOf();
-            LoadSkinImage(&edit->image, kSkinEdit.file);
-            edit->text.Assign(installDir.c_str());
-            edit->SetColor(textColor);
-            edit->font.CreateHandle();
-            edit->margins = {kSkinEdit.ends / 2, 0, kSkinEdit.ends / 2, 0};
-            place(edit, MakeAnchor(20, 0, -1, 0, 0, 90, edit->image.GetHeight(), bottom));
-            edit->SetCursorKind(kCursorText);
-            edit->SetID(-1);
-        }
-        // 9 browse button
-        if (auto* browse = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&browse->image, kSkinBrowse.file);
-            browse->SetColor(textColor);
-            browse->margins = {kSkinBrowse.ends / 2, 0, kSkinBrowse.ends / 2, 0};
-            browse->frameCount = kSkinBrowse.frames;
-            int frameHeight = browse->image.GetHeight() / browse->frameCount;
-            place(browse, MakeAnchor(-1, 0, -1, 0, browse->image.GetWidth(), 20, frameHeight, bottom));
-            browse->SetCursorKind(kCursorHand);
-            browse->SetID(kCmdBrowse);
-            bottom += frameHeight + 10;
-        }
-        // 10 agreement check box
-        if (auto* check = static_cast<CCheckUI*>(add(kLayerCheck))) {
-            checkIndex = indexOf();
-            LoadSkinImage(&check->image, kSkinCheck.file);
-            LoadSkinImage(&check->checkedImage, kSkinChecked.file);
-            check->frameCount = kSkinCheck.frames;
-            check->SetChecked(true);
-            place(check, MakeAnchor(20, 0, -1, 0, kSkinCheck.width, 0,
-                                    check->image.GetHeight() / check->frameCount, bottom));
-            check->SetCursorKind(kCursorHand);
-            check->SetID(kCmdToggleAgreement);
-        }
-        // 11 agreement text
-        if (auto* agree = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&agree->image, kSkinAgree.file);
-            agree->frameCount = kSkinAgree.frames;
-            agree->SetAlphaFlag(true);
-            place(agree, MakeAnchor(36, 0, -1, 0, agree->image.GetWidth(), 0,
-                                    agree->image.GetHeight(), bottom));
-            agree->SetCursorKind(kCursorHand);
-            agree->SetID(kCmdToggleAgreement);
-            linkLeft = agree->image.GetWidth() + 36;
-        }
-        // 12 agreement link
-        if (auto* link = static_cast<CImageUI*>(add(kLayerImage))) {
-            LoadSkinImage(&link->image, kSkinProtocol.file);
-            link->frameCount = kSkinProtocol.frames;
-            link->SetAlphaFlag(true);
-            place(link, MakeAnchor(linkLeft + 6, 0, -1, 0, link->image.GetWidth(), 0,
-                                   link->image.GetHeight() / link->frameCount, bottom));
-            link->SetCursorKind(kCursorHand);
-            link->SetID(kCmdProtocol);
-        }
+    return bottom;
+}
+
+void CInstallWnd::BuildChoiceControls(int bottom) {
+    const HWND window = GetHandle();
+    const uint32_t textColor = theme.GetTextcolor();
+    if (auto* start = static_cast<CImageUI*>(AddControl(Control::kStart, kLayerImage))) {
+        LoadSkinImage(&start->image, kSkinStart.file);
+        start->frameCount = kSkinStart.frames;
+        start->SetAlphaFlag(true);
+        PlaceLayer(start, MakeAnchor(-1, -1, -1, -1, kSkinStart.width, 0,
+                                     start->image.GetHeight() / start->frameCount, 0), window);
+        start->SetCursorKind(kCursorHand);
+        start->SetID(kCmdStart);
     }
-    // 13 status line, 14 percentage, 16 size and speed line (15 is the bar)
-    auto text = [&](int32_t* index, const wchar_t* value, int fontHeight, bool bold,
-                    const Anchor& anchor) {
-        auto* layer = static_cast<CTextUI*>(add(kLayerText));
-        if (!layer) return;
-        *index = indexOf();
+    if (auto* edit = static_cast<CEditUI*>(AddControl(Control::kPathField, kLayerEdit))) {
+        LoadSkinImage(&edit->image, kSkinEdit.file);
+        edit->text.Assign(installDir.c_str());
+        edit->SetColor(textColor);
+        edit->font.CreateHandle();
+        edit->margins = {kSkinEdit.ends / 2, 0, kSkinEdit.ends / 2, 0};
+        PlaceLayer(edit, MakeAnchor(20, 0, -1, 0, 0, 90, edit->image.GetHeight(), bottom), window);
+        edit->SetCursorKind(kCursorText);
+        edit->SetID(-1);
+    }
+    // The browse button sits on the path's row; the agreement row above it.
+    if (auto* browse = static_cast<CImageUI*>(AddControl(Control::kBrowse, kLayerImage))) {
+        LoadSkinImage(&browse->image, kSkinBrowse.file);
+        browse->SetColor(textColor);
+        browse->margins = {kSkinBrowse.ends / 2, 0, kSkinBrowse.ends / 2, 0};
+        browse->frameCount = kSkinBrowse.frames;
+        int frameHeight = browse->image.GetHeight() / browse->frameCount;
+        PlaceLayer(browse, MakeAnchor(-1, 0, -1, 0, browse->image.GetWidth(), 20, frameHeight,
+                                      bottom), window);
+        browse->SetCursorKind(kCursorHand);
+        browse->SetID(kCmdBrowse);
+        bottom += frameHeight + 10;
+    }
+    if (auto* check = static_cast<CCheckUI*>(AddControl(Control::kAgreementBox, kLayerCheck))) {
+        LoadSkinImage(&check->image, kSkinCheck.file);
+        LoadSkinImage(&check->checkedImage, kSkinChecked.file);
+        check->frameCount = kSkinCheck.frames;
+        check->SetChecked(true);
+        PlaceLayer(check, MakeAnchor(20, 0, -1, 0, kSkinCheck.width, 0,
+                                     check->image.GetHeight() / check->frameCount, bottom), window);
+        check->SetCursorKind(kCursorHand);
+        check->SetID(kCmdToggleAgreement);
+    }
+    int linkLeft = 0;  // the link follows the agreement's text
+    if (auto* agree = static_cast<CImageUI*>(AddControl(Control::kAgreementText, kLayerImage))) {
+        LoadSkinImage(&agree->image, kSkinAgree.file);
+        agree->frameCount = kSkinAgree.frames;
+        agree->SetAlphaFlag(true);
+        PlaceLayer(agree, MakeAnchor(36, 0, -1, 0, agree->image.GetWidth(), 0,
+                                     agree->image.GetHeight(), bottom), window);
+        agree->SetCursorKind(kCursorHand);
+        agree->SetID(kCmdToggleAgreement);
+        linkLeft = agree->image.GetWidth() + 36;
+    }
+    if (auto* link = static_cast<CImageUI*>(AddControl(Control::kAgreementLink, kLayerImage))) {
+        LoadSkinImage(&link->image, kSkinProtocol.file);
+        link->frameCount = kSkinProtocol.frames;
+        link->SetAlphaFlag(true);
+        PlaceLayer(link, MakeAnchor(linkLeft + 6, 0, -1, 0, link->image.GetWidth(), 0,
+                                    link->image.GetHeight() / link->frameCount, bottom), window);
+        link->SetCursorKind(kCursorHand);
+        link->SetID(kCmdProtocol);
+    }
+}
+
+void CInstallWnd::BuildProgressControls() {
+    const HWND window = GetHandle();
+    const uint32_t textColor = theme.GetTextcolor();
+    auto text = [&](Control control, const wchar_t* value, int fontHeight, bool bold,
+                    const Anchor& anchor) -> CTextUI* {
+        auto* layer = static_cast<CTextUI*>(AddControl(control, kLayerText));
+        if (!layer) return nullptr;
         layer->text.Assign(value);
         layer->SetColor(textColor);
         layer->font.height = fontHeight;
         layer->font.bold = bold;
         layer->font.CreateHandle();
-        place(layer, anchor);
-        layer->SetVisible(false);
+        PlaceLayer(layer, anchor, window);
         layer->SetID(-1);
+        return layer;
     };
-    text(&statusIndex, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 72));
     // A deep path is shortened in its middle so the file's own name stays
     // visible; an "&" in a name is shown, not taken as a mnemonic.
-    if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex)))
-        status->format = kStatusTextFormat;
-    text(&percentIndex, L"0%", kPercentFontHeight, true,
-         MakeAnchor(-1, 0, -1, 0, kPercentFieldWidth, 20, 32, 59));
+    CTextUI* status = text(Control::kStatus, kWelcomeText, 15, false,
+                           MakeAnchor(20, 0, -1, 0, 0, 90, 15, 72));
+    if (status) status->format = kStatusTextFormat;
     // "100%" does not fit 60 pixels in that font: the field takes the width
     // of its widest text, and the status line beside it gives way.
-    if (auto* percent = static_cast<CTextUI*>(LayerOrNull(percentIndex))) {
+    if (CTextUI* percent = text(Control::kPercent, L"0%", kPercentFontHeight, true,
+                                MakeAnchor(-1, 0, -1, 0, kPercentFieldWidth, 20, 32, 59))) {
         const int width = PercentFieldWidth(percent->font.Handle(), kPercentFieldWidth);
-        place(percent, MakeAnchor(-1, 0, -1, 0, width, 20, 32, 59));
-        if (auto* status = LayerOrNull(statusIndex))
-            place(status, MakeAnchor(20, 0, -1, 0, 0, 20 + width + 10, 15, 72));  // 90 at 60
+        PlaceLayer(percent, MakeAnchor(-1, 0, -1, 0, width, 20, 32, 59), window);
+        if (status)  // 90 at 60
+            PlaceLayer(status, MakeAnchor(20, 0, -1, 0, 0, 20 + width + 10, 15, 72), window);
     }
-    if (auto* bar = static_cast<CProgressUI*>(add(kLayerProgress))) {
-        progressIndex = indexOf();
+    if (auto* bar = static_cast<CProgressUI*>(AddControl(Control::kProgress, kLayerProgress))) {
         LoadSkinImage(&bar->image, kSkinProgressSink.file);
         LoadSkinImage(&bar->fillImage, kSkinProgressFill.file);
         LoadSkinImage(&bar->dotImage, kSkinProgressDot.file);
@@ -341,11 +398,10 @@ void CInstallWnd::BuildControls() {
         bar->margins = {kSkinProgressSink.ends / 2, 0, kSkinProgressSink.ends / 2, 0};
         bar->value = 0;
         bar->maximum = 100;
-        place(bar, MakeAnchor(20, 0, -1, 0, 0, 20, bar->image.GetHeight(), 54));
-        bar->SetVisible(false);
+        PlaceLayer(bar, MakeAnchor(20, 0, -1, 0, 0, 20, bar->image.GetHeight(), 54), window);
         bar->SetID(-1);
     }
-    text(&speedIndex, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 30));
+    text(Control::kSizeLine, kWelcomeText, 15, false, MakeAnchor(20, 0, -1, 0, 0, 90, 15, 30));
 }
 
 // --- commands
@@ -381,7 +437,7 @@ bool CInstallWnd::OnClickCommand(int id) {
         case kCmdBrowse: {
             wchar_t folder[MAX_PATH] = {};
             if (BrowseForFolder(folder, GetHandle(), L"请选择安装目录：")) {
-                if (auto* edit = static_cast<CEditUI*>(LayerOrNull(editIndex))) {
+                if (auto* edit = static_cast<CEditUI*>(Layer(Control::kPathField))) {
                     ComposeInstallDir(folder);
                     edit->text.Assign(installDir.c_str());
                     edit->SetNeedsRedraw(true);
@@ -396,10 +452,10 @@ bool CInstallWnd::OnClickCommand(int id) {
             RunProgram(clientConfig.GetProtocol(), nullptr, true, nullptr);
             return true;
         case kCmdToggleAgreement:
-            if (ILayer* check = LayerOrNull(checkIndex)) {
+            if (ILayer* check = Layer(Control::kAgreementBox)) {
                 check->SetChecked(!check->IsChecked());
                 check->SetNeedsRedraw(true);
-                if (ILayer* start = LayerOrNull(startIndex)) {
+                if (ILayer* start = Layer(Control::kStart)) {
                     start->SetVisible(check->IsChecked());
                     start->SetNeedsRedraw(true);
                 }
@@ -414,15 +470,9 @@ bool CInstallWnd::OnCloseQuery() { return state != kStateInstalling; }
 
 void CInstallWnd::StartInstall() {
     state = kStateInstalling;
-    for (int i = 5; i <= 24; ++i)
-        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
-    for (int index : {progressIndex, statusIndex, percentIndex, speedIndex, waitingIndex})
-        if (ILayer* layer = LayerOrNull(index)) {
-            layer->SetVisible(true);
-            layer->SetNeedsRedraw(true);
-        }
+    ShowFace(Face::kInstalling);
     if (!silent) {
-        auto* edit = static_cast<CEditUI*>(LayerOrNull(editIndex));
+        auto* edit = static_cast<CEditUI*>(Layer(Control::kPathField));
         if (!edit) return;
         installDir.Assign(edit->text.c_str());
     }
@@ -500,16 +550,16 @@ void CInstallWnd::ApplyProgress() {
         progress_.fresh = false;
     }
     if (state != kStateInstalling) return;
-    auto setText = [&](int index, const wchar_t* text) {
-        if (auto* layer = static_cast<CTextUI*>(LayerOrNull(index))) {
+    auto setText = [&](Control control, const wchar_t* text) {
+        if (auto* layer = static_cast<CTextUI*>(Layer(control))) {
             layer->text.Assign(text);
             layer->SetNeedsRedraw(true);
         }
     };
-    if (snapshot.statusChanged) setText(statusIndex, snapshot.status);
-    setText(percentIndex, snapshot.percent);
-    setText(speedIndex, snapshot.speed);
-    if (auto* bar = static_cast<CProgressUI*>(LayerOrNull(progressIndex))) {
+    if (snapshot.statusChanged) setText(Control::kStatus, snapshot.status);
+    setText(Control::kPercent, snapshot.percent);
+    setText(Control::kSizeLine, snapshot.speed);
+    if (auto* bar = static_cast<CProgressUI*>(Layer(Control::kProgress))) {
         bar->maximum = snapshot.maximum;
         bar->value = snapshot.value;
         bar->SetNeedsRedraw(true);
@@ -531,7 +581,7 @@ void CInstallWnd::OnWorkerFinished(const InstallResult& result) {
 }
 
 void CInstallWnd::ShowStatus(const wchar_t* text) {
-    if (auto* status = static_cast<CTextUI*>(LayerOrNull(statusIndex))) {
+    if (auto* status = static_cast<CTextUI*>(Layer(Control::kStatus))) {
         status->text.Assign(text);
         status->SetVisible(true);
         status->SetNeedsRedraw(true);
@@ -539,17 +589,12 @@ void CInstallWnd::ShowStatus(const wchar_t* text) {
 }
 
 void CInstallWnd::ShowFinished() {
-    for (int i = 5; i <= 24; ++i)
-        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
-    if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
-    if (!silent) {
-        if (auto* start = static_cast<CImageUI*>(LayerOrNull(startIndex))) {
-            LoadSkinImage(&start->image, kSkinFinish.file);
-            start->SetID(kCmdFinish);
-            start->SetVisible(true);
-            start->SetNeedsRedraw(true);
-        }
+    // The start button becomes the finish button.
+    if (auto* start = static_cast<CImageUI*>(Layer(Control::kStart))) {
+        LoadSkinImage(&start->image, kSkinFinish.file);
+        start->SetID(kCmdFinish);
     }
+    ShowFace(Face::kFinished);
     InvalidateLayers(true);
 }
 
@@ -602,9 +647,7 @@ void CInstallWnd::OnInstallFailed() {
     if (state != kStateInstalling) return;
     KillTimer(GetHandle(), kProgressTimerId);
     state = kStateFinished;
-    for (int i = 5; i <= 24; ++i)
-        if (ILayer* layer = LayerOrNull(i)) layer->SetVisible(false);
-    if (ILayer* waiting = LayerOrNull(waitingIndex)) waiting->SetVisible(false);
+    ShowFace(Face::kFailed);
     ShowStatus(archiveName.empty() ? L"安装失败：未能获取安装文件，请检查网络后重新运行安装程序。"
                                    : L"安装失败：安装文件已损坏，请到官网下载新版本。");
     InvalidateLayers(true);
@@ -616,9 +659,21 @@ void CInstallWnd::OnInstallFailed() {
 
 void CInstallWnd::RefuseDamagedPackage() {
     state = kStateFinished;
-    exitCode_ = kExitInstallFailure;
-    if (!silent) MessageBoxW(GetHandle(), kDamagedPackageText, kErrorCaption, MB_OK);
+    exitCode_ = ReportDamagedPackage(GetHandle(), silent);
     Close();
+}
+
+int ReportDamagedPackage(HWND owner, bool silent) {
+    if (!silent) MessageBoxW(owner, kDamagedPackageText, kErrorCaption, MB_OK);
+    return kExitInstallFailure;
+}
+
+bool IsSilentCommandLine(const wchar_t* commandLine) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(commandLine, &argc);
+    if (!argv) return false;
+    ScopeExit release([argv] { LocalFree(argv); });
+    return argc > 1 && std::wcscmp(argv[1], L"silent") == 0;
 }
 
 void CInstallWnd::DeclineInstall() {

@@ -36,6 +36,32 @@ enum InstallCommand : int {
     kCmdToggleAgreement = 4106,
 };
 
+// The window's controls, in the order they are made (and so drawn). A
+// silent run makes no controls for choices: start, path, browse and the
+// agreement.
+enum class Control : int {
+    kBackground,
+    kLogo,
+    kClose,
+    kMinimize,
+    kCopyright,
+    kWaiting,
+    kStart,  // also the finish button
+    kPathField,
+    kBrowse,
+    kAgreementBox,
+    kAgreementText,
+    kAgreementLink,
+    kStatus,
+    kPercent,
+    kProgress,
+    kSizeLine,
+    kCount
+};
+
+// What the window shows in each stage; the face table says which controls.
+enum class Face : int { kReady, kInstalling, kFinished, kFailed };
+
 enum InstallState : int {
     kStateReady = 0,
     kStateInstalling = 1,
@@ -45,6 +71,12 @@ enum InstallState : int {
 
 // The exit code of a silent run in which files could not be installed.
 constexpr int kExitInstallFailure = 1603;
+
+// True when the first argument is exactly "silent".
+bool IsSilentCommandLine(const wchar_t* commandLine);
+// A package that fails its check: the message (none when silent); answers
+// the exit code.
+int ReportDamagedPackage(HWND owner, bool silent);
 
 class CInstallWnd : public CDirectUI {
 public:
@@ -57,7 +89,6 @@ public:
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     bool OpenPayload();
-    bool LoadWindowConfig();
     bool LoadSkinImage(IImage* image, const wchar_t* entry);
     void ComposeInstallDir(const wchar_t* base);
 
@@ -88,10 +119,13 @@ public:
     XZip payload;
     XData payloadBuffer;  // must outlive payload
     bool payloadOpen = false;
-    bool silent = false;
+    bool silent = false;  // set by the entry before the window is made
     bool innerArchivePresent = false;
     std::unique_ptr<CInstallThread> worker;
     CTheme theme;
+    // The package's configuration, which the entry loads before the window
+    // is made; the one record of the run (the end of installation adds the
+    // installation's path, digest and program to it).
     CClientInfo clientConfig;
     CAppUninst record;
     DownloadProgress downloadProgress = {};
@@ -99,24 +133,29 @@ public:
     FixedString<1023> manifestUrl;
     FixedString<1023> archiveName;
     int32_t state = kStateReady;
-    int32_t editIndex = -1;
-    int32_t startIndex = -1;
-    int32_t checkIndex = -1;
-    int32_t waitingIndex = -1;
-    int32_t speedIndex = -1;
-    int32_t progressIndex = -1;
-    int32_t statusIndex = -1;
-    int32_t percentIndex = -1;
 
     // The worker's settings of one run, as InstallWorker hands them on.
     InstallJob MakeJob();
 
+    // The control's layer; null when this run has no such control.
+    ILayer* Layer(Control control);
+
 private:
     void BuildControls();
+    // The frame answers the bottom offset of the lowest choice row (the
+    // path's), which the copyright picture pushes up.
+    int BuildFrameControls();
+    void BuildChoiceControls(int bottom);
+    void BuildProgressControls();
+    // Makes a layer of the kind and records it as the control.
+    ILayer* AddControl(Control control, int kind);
+    // Shows the controls of the face and hides the others.
+    void ShowFace(Face face);
     void ApplyProgress();
     void OnInstallFailed();
     void ShowStatus(const wchar_t* text);
-    ILayer* LayerOrNull(int index) { return index >= 0 ? GetLayer(index) : nullptr; }
+
+    int32_t layerOf_[int(Control::kCount)];
 
     // The payload's file when it did not come from the resource.
     wchar_t payloadPath_[1024] = {};

@@ -4,7 +4,6 @@
 #include <objbase.h>
 
 #include "app/install_wnd.h"
-#include "client/client_info.h"
 #include "client/fixed_string.h"
 #include "window/app.h"
 #include "support/locale.h"
@@ -26,32 +25,33 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     // a folder anyone may have left a DLL in. (The static objects made
     // before the entry load none.)
     RestrictDllSearch();
-    (void)&g_locale;  // the "chs" C run-time locale, set before the entry
+    UseChineseLocale();
     CoInitialize(nullptr);
-    if (!g_clientInfo.LoadFromModule(instance, L"app", 1)) {
-        MessageBoxW(nullptr, L"文件校验错误！请到官网下载新版本！", L"错误提示", MB_OK);
-        CoUninitialize();
-        return 0;
-    }
-    g_appTitle.Assign(g_clientInfo.GetName());
+    const bool silent = IsSilentCommandLine(GetCommandLineW());
 
-    CInstallWnd* window = nullptr;
-    if (AppInit(instance)) {
-        // Window objects live until the process ends (see the window base);
-        // only a window that never came to life is freed here.
-        window = new CInstallWnd;
-        if (!window->Create(WS_POPUP | WS_VISIBLE, 0, nullptr, instance) ||
-            g_windowMap.Add(-1, window) == -1) {
-            window->Destroy();
-            delete window;
-            window = nullptr;
-        } else {
-            window->SetGrey(false);
-            window->SetTitle(g_appTitle.c_str());
-            window->Place(-1, -1, 600, 400);
-            window->Show(SW_SHOW);
-            window->Present();
-        }
+    // Window objects live until the process ends (see the window base); only
+    // a window that never came to life is freed here.
+    CInstallWnd* window = new CInstallWnd;
+    window->silent = silent;
+    if (!window->clientConfig.LoadFromModule(instance, L"app", 1)) {
+        delete window;
+        int exitCode = ReportDamagedPackage(nullptr, silent);
+        CoUninitialize();
+        return exitCode;
+    }
+    g_appTitle.Assign(window->clientConfig.GetName());
+
+    if (!AppInit(instance) || !window->Create(WS_POPUP | WS_VISIBLE, 0, nullptr, instance) ||
+        g_windowMap.Add(-1, window) == -1) {
+        window->Destroy();
+        delete window;
+        window = nullptr;
+    } else {
+        window->SetGrey(false);
+        window->SetTitle(g_appTitle.c_str());
+        window->Place(-1, -1, 600, 400);
+        window->Show(SW_SHOW);
+        window->Present();
     }
     RunMessageLoop();
 

@@ -10,16 +10,9 @@
 
 #include "support/data.h"
 #include "support/handle.h"
-#include "support/locale.h"
 #include "support/packed.h"
 #include "support/shell.h"
 #include "support/text.h"
-
-CClientInfo g_clientInfo;
-
-// Every program that holds the configuration converts text in code page 936:
-// referencing the locale object makes the linker keep it.
-XLocale* const g_localeAnchor = &g_locale;
 
 namespace {
 

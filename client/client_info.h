@@ -160,6 +160,3 @@ public:
     FixedString<511> path;
     FixedString<511> launch;
 };
-
-// The record loaded at start-up; the program refuses to run without it.
-extern CClientInfo g_clientInfo;

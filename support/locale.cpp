@@ -2,9 +2,4 @@
 
 #include <clocale>
 
-XLocale::XLocale() {
-    previous = setlocale(LC_ALL, nullptr);
-    current = setlocale(LC_ALL, "chs");
-}
-
-XLocale g_locale;
+bool UseChineseLocale() { return setlocale(LC_ALL, "chs") != nullptr; }

@@ -1,14 +1,8 @@
-// Switches the C runtime of the whole process to "chs" (code page 936) before
-// the entry runs, so every narrow/wide conversion uses it. Not switched back.
+// The C run-time locale of the whole process.
 #pragma once
 
-class XLocale {
-public:
-    XLocale();
-    virtual ~XLocale() = default;
-    const char* previous = nullptr;
-    const char* current = nullptr;
-};
-
-// The process-wide instance.
-extern XLocale g_locale;
+// Switches the C run-time of the whole process to "chs" (code page 936), so
+// every narrow/wide conversion of texts and file names uses it. Each
+// program that converts narrow text calls it first thing; it is never
+// switched back. False when the run-time does not know the locale.
+bool UseChineseLocale();

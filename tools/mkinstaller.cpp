@@ -18,6 +18,7 @@
 #include "support/data.h"
 #include "support/digest.h"
 #include "support/handle.h"
+#include "support/locale.h"
 #include "support/packed.h"
 #include "support/payload.h"
 #include "support/text.h"
@@ -788,6 +789,8 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Names and texts of the configuration convert in code page 936.
+    UseChineseLocale();
     if (argc < 2 || std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"-h") {
         Write(argc < 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, std::wstring(kUsage) + kSkinUsage);
         return argc < 2 ? 2 : 0;

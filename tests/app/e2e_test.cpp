@@ -260,15 +260,23 @@ TEST_F(InstallerRun, ARepairOverAFileInUseKeepsTheOldFile) {
     EXPECT_NE(std::string::npos, record.find(Text(Utf16(L"data\\levels\\level1.dat|")).substr(2)));
 }
 
+// A package without its configuration is damaged: the check message (none
+// when silent, where nobody could answer it) and the failure exit code.
 TEST_F(InstallerRun, WithoutItsConfigurationTheProgramShowsTheVerificationMessage) {
     std::wstring exe = Build(PayloadItems(fixture::ClientItems()), /*withConfig=*/false);
     e2e::RunResult run = e2e::Run(exe, L"", [](const Dialog&) { return IDOK; });
     ASSERT_TRUE(run.exited);
-    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(1603u, run.exitCode);
     ASSERT_EQ(1u, run.dialogs.size());
     EXPECT_EQ(L"错误提示", run.dialogs[0].caption);
     EXPECT_EQ(L"文件校验错误！请到官网下载新版本！", run.dialogs[0].text);
     EXPECT_FALSE(run.sawWindow);
+
+    run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited) << "a silent run waits for an answer";
+    EXPECT_EQ(1603u, run.exitCode);
+    EXPECT_TRUE(run.dialogs.empty());
+    ExpectNothingInstalled();
 }
 
 // Only the exact first argument "silent" makes the run unattended.

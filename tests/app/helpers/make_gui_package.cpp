@@ -13,7 +13,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <clocale>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -22,6 +21,7 @@
 
 #include "client/update_info.h"
 #include "support/digest.h"
+#include "support/locale.h"
 #include "support/zip.h"
 #include "tests/app/e2e_util.h"
 #include "tests/app/package_fixture.h"
@@ -66,7 +66,7 @@ int Answer(const wchar_t* caption, int button) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    setlocale(LC_ALL, "chs");
+    UseChineseLocale();
     CoInitialize(nullptr);
     CClientInfo config;
     fixture::TestConfig(config, L"gui");
