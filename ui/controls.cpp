@@ -117,9 +117,11 @@ void CLayerUI::DrawFrames(IRender* render, CImage& image, int frameCount, const 
     const uint32_t elapsed = TickNow() - transitionStart_;
     transitionProgress_ = uint16_t(elapsed >= kTransitionMs ? 255 : elapsed * 255 / kTransitionMs);
     if (transitionProgress_ >= 255) {
-        SetNeedsRedraw(false);
+        // What was drawn now was still a mix of both frames: one more paint
+        // draws the new one whole, or the fade would end a step short.
         previousState_ = state;
         transitionProgress_ = 0;
+        SetNeedsRedraw(true);
     }
 }
 

@@ -144,10 +144,13 @@ TEST_F(ControlsTest, EnteringFadesOverTwoHundredMilliseconds) {
     EXPECT_EQ(Picture(*button, 10), "0@128 1@127");
     g_now += 100;
     EXPECT_EQ(Picture(*button, 10), "0@128 1@127");  // ends the fade
-    EXPECT_FALSE(button->NeedsRedraw());
     EXPECT_EQ(button->GetPreviousState(), 1);
     EXPECT_EQ(button->GetTransitionProgress(), 0);
+    // That picture was still mixed: one more shows the new frame whole, and
+    // only then does the button rest.
+    EXPECT_TRUE(button->NeedsRedraw());
     EXPECT_EQ(Picture(*button, 10), "1@255");
+    EXPECT_FALSE(button->NeedsRedraw());
 
     // The layer's alpha scales both frames.
     button->SetAlpha(100);
@@ -316,6 +319,8 @@ TEST_F(ControlsTest, ButtonsFinishTheirFadeBeforeResting) {
     button->Paint(&render);
     EXPECT_TRUE(button->NeedsRedraw());  // the fade goes on although text was drawn
     g_now += 250;
+    button->Paint(&render);
+    EXPECT_TRUE(button->NeedsRedraw());  // the last mixed picture; the whole frame follows
     button->Paint(&render);
     EXPECT_FALSE(button->NeedsRedraw());
 
