@@ -102,10 +102,10 @@ else
   # (wine-run.sh execs Wine, so $! is the installer's own process.)
   "$root/scripts/wine-run.sh" --arch "$target" "$out/setup.exe" >/dev/null 2>&1 &
   pid=$!
-  window=$(skin_find_window "$pid" "$name")
+  window=
+  skin_settled_window "$pid" "$name" && window=$WINDOW
   # Without a compositor the shadow frame shows over black.
   window_shot() {
-    eval "$(xdotool getwindowgeometry --shell "$window")"
     import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1"
     echo "saved $out/$1 (${WIDTH}x${HEIGHT})"
   }
@@ -120,7 +120,6 @@ else
     # display; the finished window is what stays. Skin points count from the
     # 6-pixel frame: the start (later finish) button is centred, the close
     # button top right.
-    eval "$(xdotool getwindowgeometry --shell "$window")"
     ox=$((X + 6)) oy=$((Y + 6))
     xdotool mousemove $((ox + 300)) $((oy + 200)) click 1
     for _ in $(seq 1 150); do

@@ -53,3 +53,23 @@ skin_find_window() {
     sleep 0.2
   done
 }
+
+# The same, once the window has settled, with its geometry: sets WINDOW, X,
+# Y, WIDTH and HEIGHT (the outer window, frame included). Wine may replace a
+# window's X window shortly after showing it (for per-pixel alpha), so one
+# that is gone a second later is looked up again. False when none settles.
+#   skin_settled_window PID TITLE || fail ...
+skin_settled_window() {
+  local w geometry
+  for _ in $(seq 1 10); do
+    w=$(skin_find_window "$1" "$2")
+    [[ -n $w ]] || return 1
+    sleep 1
+    if geometry=$(xdotool getwindowgeometry --shell "$w" 2>/dev/null); then
+      eval "$geometry"
+      WINDOW=$w
+      return 0
+    fi
+  done
+  return 1
+}

@@ -49,10 +49,8 @@ run "$build/bin/make_gui_package.exe" "$W\\setup.exe" "$W\\game\\" || fail "pack
 # Waits for the installer window; sets window, ox and oy (the client area:
 # the window plus its 6-pixel frame; skin coordinates count from there).
 find_window() {
-  window=$(skin_find_window "$installer_pid" "安装测试游戏gui")
-  [[ -n "$window" ]] || fail "installer window did not appear"
-  sleep 1
-  eval "$(xdotool getwindowgeometry --shell "$window")"
+  skin_settled_window "$installer_pid" "安装测试游戏gui" || fail "installer window did not appear"
+  window=$WINDOW
   ox=$((X + 6)) oy=$((Y + 6))
 }
 ended() {  # ended PID SECONDS
