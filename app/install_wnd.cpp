@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 #include "app/progress_text.h"
@@ -17,6 +18,7 @@
 #include "support/shell.h"
 #include "ui/controls.h"
 #include "ui/image.h"
+#include "ui/render.h"
 #include "window/app.h"
 
 namespace {
@@ -112,7 +114,7 @@ void CInstallWnd::OnCreated() {
         SetIcon(icon, true);
         SetIcon(icon, false);
     }
-    payloadOpen = OpenPayload();
+    if (!payloadOpen) payloadOpen = OpenPayload();
     // The skin, the client and its manifest all come from the payload: a
     // package without a usable one is damaged. Nothing is read or written
     // for it.
@@ -130,8 +132,10 @@ void CInstallWnd::OnCreated() {
         clientConfig.GetArchive()[0] && payload.Find(clientConfig.GetArchive(), nullptr) >= 0;
 
     wchar_t previous[1024] = {};
-    if (ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(), L"path", previous,
-                         1024)) {
+    if (preview && !installDir.empty()) {
+        // the folder the tool was asked to show
+    } else if (!preview && ReadProductValue(clientConfig.GetCompany(), clientConfig.GetApp(),
+                                            L"path", previous, 1024)) {
         installDir.Assign(previous);
     } else {
         wchar_t folder[MAX_PATH] = {};
@@ -148,6 +152,7 @@ void CInstallWnd::OnCreated() {
 
     BuildControls();
 
+    if (preview) return;
     if (silent) {
         // Unattended: the version check decides before anything is written,
         // and asks nothing (an equal version is repaired, a newer one kept).
@@ -717,6 +722,73 @@ void CInstallWnd::CheckInstalledVersion() {
         text[1023] = 0;
         if (MessageBoxW(GetHandle(), text, kPromptCaption, MB_YESNO) != IDYES) Close();
     }
+}
+
+// --- pictures for the packaging tool
+
+bool CInstallWnd::OpenPayloadBytes(const void* bytes, size_t size) {
+    payload.Close();
+    payloadOpen = false;
+    if (!bytes || size == 0 || size > UINT32_MAX - 2 || !payloadBuffer.Resize(uint32_t(size), true))
+        return false;
+    std::memcpy(payloadBuffer.data, bytes, size);
+    payloadBuffer.SetSize(uint32_t(size));
+    payloadOpen = payload.OpenFromMemory(payloadBuffer.data, payloadBuffer.size, GetArchivePassword());
+    return payloadOpen;
+}
+
+void CInstallWnd::ShowPreview(PreviewState preview) {
+    ILayer* box = Layer(Control::kAgreementBox);
+    switch (preview) {
+        case PreviewState::kReady:
+        case PreviewState::kUnticked:
+            state = kStateReady;
+            if (box) box->SetChecked(preview == PreviewState::kReady);
+            ShowFace(Face::kReady);
+            break;
+        case PreviewState::kInstalling: {
+            state = kStateInstalling;
+            ShowFace(Face::kInstalling);
+            auto setText = [&](Control control, const wchar_t* text) {
+                if (auto* layer = static_cast<CTextUI*>(Layer(control))) layer->text.Assign(text);
+            };
+            wchar_t text[1024];
+            _snwprintf(text, 1024, L"%s%s", installDir.c_str(), L"data\\maps\\level01.dat");
+            text[1023] = 0;
+            setText(Control::kStatus, text);
+            FormatPercent(text, 1024, 2, 1);
+            setText(Control::kPercent, text);
+            const uint64_t total = 1536ull << 20;
+            FormatSizeLine(text, 1024, total, total / 2, 12u << 20);
+            setText(Control::kSizeLine, text);
+            if (auto* bar = static_cast<CProgressUI*>(Layer(Control::kProgress))) {
+                bar->maximum = 100;
+                bar->value = 50;
+            }
+            break;
+        }
+        case PreviewState::kFinished:
+            state = kStateFinished;
+            ShowFinished();
+            break;
+        case PreviewState::kFailed:
+            state = kStateFinished;
+            ShowFace(Face::kFailed);
+            ShowStatus(L"安装失败：安装文件已损坏，请到官网下载新版本。");
+            break;
+    }
+}
+
+bool CInstallWnd::RenderPicture(std::vector<uint32_t>* pixels, int* width, int* height) {
+    InvalidateLayers(true);
+    if (!Render(nullptr)) return false;
+    IRender* render = GetRender();
+    if (!render || !render->GetBits()) return false;
+    *width = render->GetWidth();
+    *height = render->GetHeight();
+    const auto* bits = static_cast<const uint32_t*>(render->GetBits());
+    pixels->assign(bits, bits + size_t(*width) * size_t(*height));
+    return true;
 }
 
 void CInstallWnd::StopWorker(DWORD milliseconds) {

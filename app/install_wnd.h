@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/install_thread.h"
 #include "app/progress_text.h"
@@ -61,6 +62,10 @@ enum class Control : int {
 
 // What the window shows in each stage; the face table says which controls.
 enum class Face : int { kReady, kInstalling, kFinished, kFailed };
+
+// The pictures the packaging tool draws of a skin: the faces, and the ready
+// face with the agreement unticked (no start button).
+enum class PreviewState : int { kReady, kUnticked, kInstalling, kFinished, kFailed };
 
 enum InstallState : int {
     kStateReady = 0,
@@ -139,6 +144,19 @@ public:
 
     // The control's layer; null when this run has no such control.
     ILayer* Layer(Control control);
+
+    // A window that only shows its skin, for the packaging tool: set before
+    // Create, with the payload opened from the given bytes (kept by the
+    // window) and, optionally, installDir. No registry is read, no version
+    // checked, no message box shown, nothing installed.
+    bool preview = false;
+    bool OpenPayloadBytes(const void* bytes, size_t size);
+    // Puts the window into the state as a run shows it; the installing state
+    // at half of a sample file with fixed sizes and speed.
+    void ShowPreview(PreviewState state);
+    // Draws the window as the screen shows it (the frame included) and
+    // copies its premultiplied BGRA pixels, top row first.
+    bool RenderPicture(std::vector<uint32_t>* pixels, int* width, int* height);
 
 private:
     void BuildControls();

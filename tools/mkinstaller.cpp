@@ -25,6 +25,7 @@
 #include "support/zip.h"
 #include "tools/archive_writer.h"
 #include "tools/skin_check.h"
+#include "tools/skin_preview.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ const wchar_t* kUsage =
     L"              --out setup.exe\n"
     L"  mkinstaller --manifest --client DIR --base-url URL [--config app.txt | --version V]\n"
     L"              --out update.xml\n"
+    L"  mkinstaller --render-skin DIR --stub installer.exe --config app.txt [--install-dir PATH]\n"
+    L"              --out FOLDER\n"
     L"\n"
     L"--config     configuration text (UTF-16LE or UTF-8, with or without mark) naming at\n"
     L"             least app, name, company and version\n"
@@ -74,13 +77,18 @@ const wchar_t* kUsage =
     L"--base-url   download address of the client's files in update.xml (default: the\n"
     L"             configuration's source); the addresses are written percent-encoded\n"
     L"--zip-beside write the payload as the .zip beside the output instead of into it\n"
-    L"--max-resource-mb  largest payload carried as a resource (default and most: 256)\n";
+    L"--max-resource-mb  largest payload carried as a resource (default and most: 256)\n"
+    L"--render-skin      draws the installer window with the skin in each state (ready,\n"
+    L"             unticked, installing, finished, failed) into FOLDER\\<state>.png\n"
+    L"--install-dir      the folder the pictures' path field shows (default: Program Files\\\n"
+    L"             company\\app, as a first installation proposes)\n";
 
 struct Options {
-    std::wstring stub, config, skin, client, clientZip, baseUrl, out, version, maxResource;
+    std::wstring stub, config, skin, client, clientZip, baseUrl, out, version, maxResource, installDir;
     uint64_t maxResourceBytes = kMaxResourcePayload;
     bool zipBeside = false;
     bool manifest = false;
+    bool render = false;
 };
 
 std::wstring FullPath(const std::wstring& path) {
@@ -577,22 +585,88 @@ int SkinCommand(int argc, wchar_t** argv) {
     return 0;
 }
 
-// --- the two forms
+// --- the forms
+
+// The skin folder's files; its sub-folders are left for the skin check to
+// name.
+bool ListSkin(const std::wstring& folder, std::vector<TreeEntry>* skin, ToolError* error) {
+    if (!IsFolder(folder)) {
+        *error = {folder, L"is not a folder (--skin)"};
+        return false;
+    }
+    if (!ListTree(folder, L"", skin, error)) return false;
+    skin->erase(std::remove_if(skin->begin(), skin->end(),
+                               [&](const TreeEntry& e) {
+                                   return e.folder || e.relative.find(L'\\') != std::wstring::npos;
+                               }),
+                skin->end());
+    return true;
+}
+
+bool AddSkin(ArchiveWriter& payload, const std::wstring& folder, const std::vector<TreeEntry>& skin,
+             const EntryOptions& options, ToolError* error) {
+    for (const TreeEntry& e : skin) {
+        if (!CheckEntryName(folder, e.relative, e.size, error)) return false;
+        if (!payload.AddFile(ToUtf8(e.relative), folder + L"\\" + e.relative, options, nullptr, error))
+            return false;
+    }
+    return true;
+}
+
+// --render-skin: the skin packed as a payload (through a temporary file),
+// drawn by the installer's own window in every state. Nothing is written
+// unless every picture could be drawn.
+int RenderSkin(const Options& o) {
+    ToolError error;
+    CClientInfo config;
+    if (!LoadConfig(o.config, &config, &error)) return Fail(error);
+    std::vector<TreeEntry> skin;
+    if (!ListSkin(o.skin, &skin, &error)) return Fail(error);
+    if (!ReportSkin(o.skin, true)) return 1;
+    if (!IsFile(o.stub)) return Fail({o.stub, L"cannot be read: no such file (--stub)"});
+    if (!IsFolder(o.out) && !IsFolder(Parent(o.out)))
+        return Fail({o.out, L"cannot be made: its folder does not exist"});
+
+    XData bytes;
+    {
+        wchar_t tempFolder[MAX_PATH + 1] = {};
+        if (!GetTempPathW(MAX_PATH + 1, tempFolder))
+            return Fail({L"%TEMP%", L"cannot be found: " + LastErrorText(GetLastError())});
+        Temporaries temp(std::wstring(tempFolder) + L"skin");
+        std::wstring payloadPath = temp.Make(L".payload");
+        ArchiveWriter payload;
+        EntryOptions options;
+        options.password = GetArchivePassword();
+        if (!payload.Create(payloadPath, &error) || !AddSkin(payload, o.skin, skin, options, &error) ||
+            !payload.Close(&error))
+            return Fail(error);
+        if (!bytes.ReadFromFile(payloadPath.c_str()))
+            return Fail({payloadPath, L"cannot be read back: " + LastErrorText(GetLastError())});
+    }
+
+    std::vector<PreviewPicture> pictures;
+    std::wstring reason;
+    if (!RenderInstallerStates(std::vector<uint8_t>(bytes.data, bytes.data + bytes.size), config,
+                               o.stub, o.installDir, &pictures, &reason))
+        return Fail({o.skin, reason});
+    if (!IsFolder(o.out) && !CreateDirectoryW(o.out.c_str(), nullptr))
+        return Fail({o.out, L"cannot be made: " + LastErrorText(GetLastError())});
+    for (const PreviewPicture& picture : pictures) {
+        std::wstring path = o.out + L"\\" + picture.state + L".png";
+        if (!WritePreviewPng(path, picture))
+            return Fail({path, L"cannot be written: " + LastErrorText(GetLastError())});
+        Out(L"wrote " + path);
+    }
+    return 0;
+}
 
 int BuildInstaller(const Options& o) {
     ToolError error;
     CClientInfo config;
     if (!LoadConfig(o.config, &config, &error)) return Fail(error);
 
-    if (!IsFolder(o.skin)) return Fail({o.skin, L"is not a folder (--skin)"});
     std::vector<TreeEntry> skin;
-    if (!ListTree(o.skin, L"", &skin, &error)) return Fail(error);
-    // Sub-folders are named by the skin check below.
-    skin.erase(std::remove_if(skin.begin(), skin.end(),
-                              [&](const TreeEntry& e) {
-                                  return e.folder || e.relative.find(L'\\') != std::wstring::npos;
-                              }),
-               skin.end());
+    if (!ListSkin(o.skin, &skin, &error)) return Fail(error);
     if (!ReportSkin(o.skin, true)) return 1;
 
     XData head;
@@ -635,11 +709,7 @@ int BuildInstaller(const Options& o) {
         if (!payload.Create(payloadPath, &error)) return Fail(error);
         EntryOptions options;
         options.password = GetArchivePassword();
-        for (const TreeEntry& e : skin) {
-            if (!CheckEntryName(o.skin, e.relative, e.size, &error)) return Fail(error);
-            if (!payload.AddFile(ToUtf8(e.relative), o.skin + L"\\" + e.relative, options, nullptr, &error))
-                return Fail(error);
-        }
+        if (!AddSkin(payload, o.skin, skin, options, &error)) return Fail(error);
         if (!innerPath.empty()) {
             if (!payload.AddFile("update.xml", manifestPath, options, nullptr, &error)) return Fail(error);
             // Already deflated and encrypted inside: stored, so the installer
@@ -735,6 +805,11 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         std::wstring* value = nullptr;
         if (arg == L"--zip-beside") o->zipBeside = true;
         else if (arg == L"--manifest") o->manifest = true;
+        else if (arg == L"--render-skin") {
+            o->render = true;
+            value = &o->skin;
+        }
+        else if (arg == L"--install-dir") value = &o->installDir;
         else if (arg == L"--stub") value = &o->stub;
         else if (arg == L"--config") value = &o->config;
         else if (arg == L"--skin") value = &o->skin;
@@ -766,7 +841,15 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
     auto need = [&](const std::wstring& v, const wchar_t* flag) {
         if (v.empty() && problem->empty()) *problem = std::wstring(flag) + L" is required";
     };
-    if (o->manifest) {
+    if (o->render) {
+        need(o->stub, L"--stub");
+        need(o->config, L"--config");
+        need(o->out, L"--out");
+        if (o->manifest || !o->client.empty() || !o->clientZip.empty() || o->zipBeside)
+            *problem = L"--render-skin takes only --stub, --config, --install-dir and --out";
+    } else if (!o->installDir.empty()) {
+        *problem = L"--install-dir goes with --render-skin";
+    } else if (o->manifest) {
         need(o->client, L"--client");
         need(o->baseUrl, L"--base-url");
         need(o->out, L"--out");
@@ -803,5 +886,6 @@ int wmain(int argc, wchar_t** argv) {
         Write(STD_ERROR_HANDLE, L"mkinstaller: " + problem + L"\n" + kUsage);
         return 2;
     }
+    if (options.render) return RenderSkin(options);
     return options.manifest ? BuildManifest(options) : BuildInstaller(options);
 }

@@ -363,6 +363,19 @@ TEST(Mkinstaller, RefusesBadInputAndLeavesTheOutputAlone) {
         {"no output", {L"--stub", Stub(), L"--config", p.config, L"--skin", skin}, 2, "--out is required"},
         {"unknown flag", {L"--stub", Stub(), L"--frobnicate"}, 2, "unknown argument --frobnicate"},
         {"flag without value", {L"--config"}, 2, "--config needs a value"},
+        {"pictures without a stub",
+         {L"--render-skin", skin, L"--config", p.config, L"--out", p.out + L"pictures"}, 2,
+         "--stub is required"},
+        {"pictures from a program without the installer's frame",
+         {L"--render-skin", skin, L"--stub", Stub(), L"--config", p.config, L"--out", p.out + L"pictures"}, 1,
+         "holds no frame picture"},
+        {"pictures of a skin without background",
+         {L"--render-skin", noBackground, L"--stub", Stub(), L"--config", p.config, L"--out",
+          p.out + L"pictures"},
+         1, "skin-without-bg\\bg_main.png: is missing"},
+        {"install folder without pictures",
+         {L"--stub", Stub(), L"--config", p.config, L"--skin", skin, L"--install-dir", L"C:\\x", L"--out", exe}, 2,
+         "--install-dir goes with --render-skin"},
     };
     Write(exe, "previous installer");
     for (const Case& c : cases) {

@@ -49,6 +49,18 @@ rc=$?
 [[ $rc == 1 ]] || fail "a skin without logo.png gave exit code $rc"
 grep -qF "$work/皮肤 skin/logo.png: is missing" err.log || fail "the check does not name the file: $(cat err.log)"
 
+# Pictures of a skin with Linux paths, on a display of the wrapper's own
+# when the caller has none.
+(unset DISPLAY
+ "$src/tools/mkinstaller" --render-skin "$src/sample/skin" --stub "$build/bin/installer.exe" \
+   --config "$work/app.txt" --out "图片 pictures" > out.log 2> err.log) ||
+  fail "--render-skin failed: $(cat err.log)"
+for s in ready unticked installing finished failed; do
+  [[ "$(file -b "$work/图片 pictures/$s.png")" == "PNG image data, 612 x 412,"* ]] ||
+    fail "no 612x412 picture of the $s state"
+done
+grep -qF "wrote $work/图片 pictures/ready.png" out.log || fail "the pictures are not named by Linux path: $(cat out.log)"
+
 "$src/tools/mkinstaller" --no-such-flag > /dev/null 2>&1
 [[ $? == 2 ]] || fail "usage errors should exit with 2"
 echo "wrapper: ok"
