@@ -113,6 +113,9 @@ struct InnerArchive {
     XZip names;      // safe entry names and directory flags
     ZipStream data;  // the bytes, piece by piece
     XData memory;    // the archive itself when it had to be held in memory
+    // An older package's archive copied out; deleted when this closes (or
+    // when the process ends, however it ends).
+    UniqueFile tempFile;
     wchar_t tempPath[MAX_PATH] = {};
     bool empty = false;  // a valid archive without entries
 
@@ -121,7 +124,6 @@ struct InnerArchive {
     ~InnerArchive() {
         names.Close();
         data.Close();
-        if (tempPath[0]) DeleteFileW(tempPath);
     }
 };
 
@@ -146,16 +148,30 @@ bool IsEmptyArchive(const uint8_t* bytes, uint32_t size) {
     return u16(4) == 0 && u16(6) == 0 && u16(8) == 0 && u16(10) == 0 && 22u + u16(20) == size;
 }
 
-bool IsEmptyArchiveFile(const wchar_t* path) {
-    XData head;
-    constexpr uint32_t kLargestEmpty = 22 + 0xFFFF;
-    return head.ReadFromFile(path, kLargestEmpty + 1) && head.size <= kLargestEmpty &&
-           IsEmptyArchive(head.data, head.size);
+// The inner archive as it lies in the payload: the payload's bytes in memory
+// or its file, from offset on.
+bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArchive& inner) {
+    const char* password = GetArchivePassword();
+    if (job.payloadBytes) {
+        if (offset > job.payloadSize || size > job.payloadSize - offset || size > UINT32_MAX)
+            return false;
+        const uint8_t* bytes = static_cast<const uint8_t*>(job.payloadBytes) + offset;
+        if (IsEmptyArchive(bytes, uint32_t(size))) return inner.empty = true;
+        return inner.names.OpenFromMemory(bytes, uint32_t(size), password) &&
+               inner.data.OpenFromMemory(bytes, size, password) &&
+               inner.names.Count() == inner.data.Count();
+    }
+    if (!inner.names.OpenFromFileWindow(job.payloadPath, offset, size, password)) return false;
+    if (inner.names.Count() == 0) return inner.empty = true;
+    return inner.data.OpenFromFileWindow(job.payloadPath, offset, size, password) &&
+           inner.names.Count() == inner.data.Count();
 }
 
-// The inner archive goes to a temporary file so that neither it nor the
-// client's largest file has to fit in memory; only when no temporary file can
-// be written is it held in memory, as the payload's own reader gives it.
+// The packaging tool stores the inner archive as it is (its entries carry
+// their own encryption), so it is read in place: no copy, nothing held in
+// memory beyond the payload. An inner archive encrypted as a whole (older
+// packages) cannot be read at random, so it goes to a temporary file first,
+// or, when none can be written, into memory, as the payload's reader gives it.
 bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
     int index = job.payload ? job.payload->Find(job.archiveName, nullptr) : -1;
     if (index < 0) return false;
@@ -165,27 +181,35 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
     bool source = job.payloadBytes
                       ? payload.OpenFromMemory(job.payloadBytes, job.payloadSize, password)
                       : (job.payloadPath && payload.OpenFromFile(job.payloadPath, password));
+    uint64_t offset = 0, size = 0;
+    if (source && payload.PlainRange(index, &offset, &size)) return OpenInPlace(job, offset, size, inner);
     wchar_t folder[MAX_PATH];
     DWORD n = GetTempPathW(MAX_PATH, folder);
     if (source && n > 0 && n < MAX_PATH && GetTempFileNameW(folder, L"ins", 0, inner.tempPath)) {
-        bool copied = false;
-        {
-            UniqueFile file(CreateFileW(inner.tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_TEMPORARY, nullptr));
-            CopyContext context{file.get(), &report};
-            copied = file && payload.Read(index, CopyPieceToFile, &context);
+        inner.tempFile.reset(CreateFileW(
+            inner.tempPath, GENERIC_READ | GENERIC_WRITE | DELETE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (!inner.tempFile) DeleteFileW(inner.tempPath);
+        CopyContext context{inner.tempFile.get(), &report};
+        LARGE_INTEGER length = {};
+        if (inner.tempFile && payload.Read(index, CopyPieceToFile, &context) &&
+            GetFileSizeEx(inner.tempFile.get(), &length)) {
+            // Read back through the open handle's sharing: the copy has no
+            // other name to be opened by.
+            if (inner.names.OpenFromFileWindow(inner.tempPath, 0, uint64_t(length.QuadPart), password)) {
+                if (inner.names.Count() == 0) return inner.empty = true;
+                if (inner.data.OpenFromFileWindow(inner.tempPath, 0, uint64_t(length.QuadPart),
+                                                  password) &&
+                    inner.names.Count() == inner.data.Count())
+                    return true;
+            }
+            inner.names.Close();
+            inner.data.Close();
+            return false;  // read whole, but no archive: memory would not help
         }
-        if (copied && inner.names.OpenFromFile(inner.tempPath, password) &&
-            inner.data.OpenFromFile(inner.tempPath, password) &&
-            inner.names.Count() == inner.data.Count())
-            return true;
-        inner.names.Close();
-        inner.data.Close();
-        if (copied && IsEmptyArchiveFile(inner.tempPath)) return inner.empty = true;
-        DeleteFileW(inner.tempPath);
-        inner.tempPath[0] = 0;
-        // Read fine but no archive (memory won't help), or asked to stop.
-        if (copied || report.StopRequested()) return false;
+        inner.tempFile.reset();
+        if (report.StopRequested()) return false;
     }
     if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
     if (IsEmptyArchive(inner.memory.data, inner.memory.size)) return inner.empty = true;

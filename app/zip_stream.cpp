@@ -19,6 +19,8 @@ void ZipStream::Close() {
     handle_ = nullptr;
     entries_.clear();
     memory_ = MemorySource();
+    window_ = ZipFileWindow();
+    windowPath_.clear();
 }
 
 bool ZipStream::OpenFromMemory(const void* bytes, uint64_t size, const char* password) {
@@ -53,6 +55,45 @@ bool ZipStream::OpenFromFile(const wchar_t* path, const char* password) {
         return false;
     }
     return true;
+}
+
+bool ZipStream::OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
+                                   const char* password) {
+    if (handle_ || !path) return false;
+    windowPath_ = path;
+    window_ = {windowPath_.c_str(), offset, size};
+    zlib_filefunc64_def functions;
+    FillFileWindowFunctions(&functions, &window_);  // kept by the reader until Close
+    handle_ = unzOpen2_64("window", &functions);
+    if (!handle_) {
+        Close();
+        return false;
+    }
+    SetPassword(password);
+    if (!Index()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool ZipStream::PlainRange(int index, uint64_t* offset, uint64_t* size) {
+    if (!handle_ || index < 0 || index >= Count()) return false;
+    auto zip = static_cast<unzFile>(handle_);
+    unz64_file_pos pos{entries_[index].directoryOffset, entries_[index].fileNumber};
+    unz_file_info64 info;
+    if (unzGoToFilePos64(zip, &pos) != UNZ_OK ||
+        unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
+    if (info.compression_method != 0 || (info.flag & 1) != 0 ||
+        info.compressed_size != info.uncompressed_size)
+        return false;
+    // Opened raw only to learn where the data starts past the local header.
+    if (unzOpenCurrentFile2(zip, nullptr, nullptr, 1) != UNZ_OK) return false;
+    *offset = unzGetCurrentFileZStreamPos64(zip);
+    *size = info.compressed_size;
+    unzCloseCurrentFile(zip);
+    return *offset != 0;
 }
 
 void ZipStream::SetPassword(const char* password) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/zip_memory.h"
@@ -24,6 +25,9 @@ public:
     // The memory must stay alive and unchanged until Close.
     bool OpenFromMemory(const void* bytes, uint64_t size, const char* password);
     bool OpenFromFile(const wchar_t* path, const char* password);
+    // An archive that is bytes offset .. offset + size of the file.
+    bool OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
+                            const char* password);
     void Close();
     bool IsOpen() const { return handle_ != nullptr; }
 
@@ -33,6 +37,10 @@ public:
     // Decrypts and inflates the entry into sink; true only when every byte
     // arrived and the CRC matched (a wrong password shows up here).
     bool Read(int index, Sink sink, void* context, uint32_t chunk = 256 * 1024);
+    // Where an entry that is stored as it is (neither compressed nor
+    // encrypted) lies in the archive: its bytes can be read in place. False
+    // for any other entry.
+    bool PlainRange(int index, uint64_t* offset, uint64_t* size);
 
 private:
     struct Entry {
@@ -45,6 +53,8 @@ private:
 
     void* handle_ = nullptr;
     MemorySource memory_;
+    ZipFileWindow window_;
+    std::wstring windowPath_;
     std::vector<char> password_;
     std::vector<Entry> entries_;
 };

@@ -217,6 +217,28 @@ bool XZip::OpenFromFile(const wchar_t* path, const char* password) {
     return FinishOpen(password);
 }
 
+bool XZip::OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
+                              const char* password) {
+    if (handle_ || !path) return false;
+    windowPath_ = path;
+    window_ = {windowPath_.c_str(), offset, size};
+    zlib_filefunc64_def functions;
+    FillFileWindowFunctions(&functions, &window_);  // kept by the reader until Close
+    handle_ = unzOpen2_64(&window_, &functions);
+    if (!handle_ && size <= 22 + 0xFFFF) {
+        std::vector<uint8_t> head(size_t(size) + 1);
+        if (ReadFileWindow(window_, head.data(), size) == size &&
+            IsEmptyArchive(head.data(), uint32_t(size)))
+            handle_ = &g_emptyArchive;
+    }
+    if (!FinishOpen(password)) {
+        window_ = ZipFileWindow{};
+        windowPath_.clear();
+        return false;
+    }
+    return true;
+}
+
 // Records every entry's position and stored name once, so that index access
 // and Find need no walk through the central directory.
 bool XZip::FinishOpen(const char* password) {
@@ -263,6 +285,8 @@ bool XZip::Close() {
     handle_ = nullptr;
     entries_.clear();
     memory_ = MemorySource{};
+    window_ = ZipFileWindow{};
+    windowPath_.clear();
     return rc == UNZ_OK;
 }
 

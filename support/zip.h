@@ -40,6 +40,9 @@ public:
     // until Close: the reader reads them in place.
     bool OpenFromMemory(const void* bytes, uint32_t size, const char* password);
     bool OpenFromFile(const wchar_t* path, const char* password);
+    // An archive that is bytes offset .. offset + size of the file.
+    bool OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
+                            const char* password);
     // True when nothing was open or the reader closed cleanly.
     bool Close();
     bool IsOpen() const { return handle_ != nullptr; }
@@ -72,6 +75,8 @@ private:
 
     void* handle_ = nullptr;
     MemorySource memory_;
+    ZipFileWindow window_;
+    std::wstring windowPath_;
     std::string password_;
     bool hasPassword_ = false;
     std::vector<Entry> entries_;

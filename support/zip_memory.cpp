@@ -1,9 +1,14 @@
 #include "support/zip_memory.h"
 
+#include <windows.h>
+
 #include <minizip/ioapi.h>
 
 #include <cstring>
 #include <new>
+#include <utility>
+
+#include "support/handle.h"
 
 namespace {
 
@@ -56,7 +61,93 @@ int ZCALLBACK MemoryClose(voidpf, voidpf stream) {
 
 int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 
+// A window's cursor: the open file and the position inside the window.
+struct WindowCursor {
+    const ZipFileWindow* window;
+    UniqueFile file;
+    uint64_t position;
+};
+
+HANDLE OpenShared(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+uint64_t ReadAt(HANDLE file, uint64_t at, void* buffer, uint64_t count) {
+    LARGE_INTEGER to;
+    to.QuadPart = LONGLONG(at);
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) return 0;
+    uint64_t done = 0;
+    while (done < count) {
+        DWORD want = count - done > (1u << 30) ? (1u << 30) : DWORD(count - done), got = 0;
+        if (!ReadFile(file, static_cast<uint8_t*>(buffer) + done, want, &got, nullptr) || got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+voidpf ZCALLBACK WindowOpen(voidpf opaque, const void*, int mode) {
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
+    auto* window = static_cast<const ZipFileWindow*>(opaque);
+    UniqueFile file(OpenShared(window->path));
+    if (!file) return nullptr;
+    return new (std::nothrow) WindowCursor{window, std::move(file), 0};
+}
+
+uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buf, uLong size) {
+    auto* cursor = static_cast<WindowCursor*>(stream);
+    uint64_t left = cursor->window->size - cursor->position;
+    uint64_t n = ReadAt(cursor->file.get(), cursor->window->offset + cursor->position, buf,
+                        left < size ? left : size);
+    cursor->position += n;
+    return static_cast<uLong>(n);
+}
+
+ZPOS64_T ZCALLBACK WindowTell(voidpf, voidpf stream) {
+    return static_cast<WindowCursor*>(stream)->position;
+}
+
+long ZCALLBACK WindowSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto* cursor = static_cast<WindowCursor*>(stream);
+    int64_t delta = static_cast<int64_t>(offset);
+    int64_t base = 0;
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(cursor->position); break;
+        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(cursor->window->size); break;
+        default: return -1;
+    }
+    int64_t size = int64_t(cursor->window->size);
+    if ((delta > 0 && delta > size - base) || (delta < 0 && -delta > base)) return -1;
+    cursor->position = uint64_t(base + delta);
+    return 0;
+}
+
+int ZCALLBACK WindowClose(voidpf, voidpf stream) {
+    delete static_cast<WindowCursor*>(stream);
+    return 0;
+}
+
 }  // namespace
+
+void FillFileWindowFunctions(zlib_filefunc64_def* functions, const ZipFileWindow* window) {
+    *functions = {};
+    functions->zopen64_file = WindowOpen;
+    functions->zread_file = WindowRead;
+    functions->zwrite_file = MemoryWrite;
+    functions->ztell64_file = WindowTell;
+    functions->zseek64_file = WindowSeek;
+    functions->zclose_file = WindowClose;
+    functions->zerror_file = MemoryError;
+    functions->opaque = const_cast<ZipFileWindow*>(window);
+}
+
+uint64_t ReadFileWindow(const ZipFileWindow& window, void* buffer, uint64_t count) {
+    UniqueFile file(OpenShared(window.path));
+    if (!file) return 0;
+    return ReadAt(file.get(), window.offset, buffer, count < window.size ? count : window.size);
+}
 
 void FillMemoryFileFunctions(zlib_filefunc64_def* functions, const ZipMemorySource* source) {
     *functions = {};

@@ -34,10 +34,8 @@ constexpr size_t kMaxEntries = kUpdateItemsMax;
 // Characters of names the installed-file record ("uninst.dat") can hold.
 constexpr uint64_t kMaxRecordCharacters = 1300000;
 // Above this the installer (32-bit) would have to map the resource and keep
-// two more copies of it in memory: payload buffer and inner archive.
+// a copy of it in memory, the payload buffer.
 constexpr uint64_t kMaxResourcePayload = 256ull << 20;
-// The worker holds the whole inner archive in memory while extracting.
-constexpr uint64_t kInnerArchiveWarning = 1ull << 30;
 
 // --- output: the console gets wide text; pipes and files get UTF-8, which
 // is what a Linux build script reading Wine's output expects.
@@ -698,9 +696,6 @@ int BuildInstaller(const Options& o) {
         clientEntries = inner.Count();
         if (!manifest->SaveToFile(manifestPath.c_str()))
             return Fail({manifestPath, L"cannot be written: " + LastErrorText(GetLastError())});
-        if (FileSize(innerPath) > kInnerArchiveWarning)
-            Warn(L"the client archive is over 1 GiB; the installer holds it in memory while it "
-                 L"installs, which a 32-bit process may not manage");
     }
 
     std::wstring payloadPath = temp.Make(L".payload");
@@ -712,10 +707,12 @@ int BuildInstaller(const Options& o) {
         if (!AddSkin(payload, o.skin, skin, options, &error)) return Fail(error);
         if (!innerPath.empty()) {
             if (!payload.AddFile("update.xml", manifestPath, options, nullptr, &error)) return Fail(error);
-            // Already deflated and encrypted inside: stored, so the installer
-            // only has to copy it out.
+            // Already deflated and encrypted entry by entry inside: stored
+            // as it is, without a second encryption, so the installer reads
+            // it where it lies in the payload instead of copying it out.
             EntryOptions stored = options;
             stored.deflate = false;
+            stored.password = nullptr;
             if (!payload.AddFile(ToUtf8(config.GetArchive()), innerPath, stored, nullptr, &error))
                 return Fail(error);
         }

@@ -36,8 +36,6 @@ std::wstring OtherInstaller() {
     return FileExists(path) ? path : L"";
 }
 
-std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
-
 int Never(const e2e::Dialog&) { return 0; }
 
 }  // namespace
@@ -65,8 +63,8 @@ TEST(CrossBuild, EachBuildFindsRepairsAndProtectsTheOthersInstallation) {
         auto package = [&](const std::wstring& stub, const wchar_t* version) {
             config.SetVersion(version);
             std::vector<ZipItem> items = fixture::SkinItems();
-            items.push_back({"app.zip", Text(fixture::MakeZip(fixture::ClientItems(), GetArchivePassword())),
-                             false, true});
+            items.push_back(
+                fixture::InnerArchiveItem(fixture::MakeZip(fixture::ClientItems(), GetArchivePassword())));
             items.push_back({"update.xml", "<list version=\"1.0.0.5\">\r\n</list>\n"});
             std::wstring exe = temp / (std::wstring(version) + L".exe");
             EXPECT_TRUE(fixture::BuildInstaller(exe, &config, fixture::MakeZip(items, GetArchivePassword()),

@@ -110,7 +110,7 @@ protected:
     std::vector<ZipItem> PayloadItems(const std::vector<ZipItem>& client) {
         std::vector<ZipItem> items = fixture::SkinItems();
         std::vector<uint8_t> inner = fixture::MakeZip(client, GetArchivePassword());
-        items.push_back({"app.zip", Text(inner), false, true});
+        items.push_back(fixture::InnerArchiveItem(inner));
         items.push_back({"update.xml", kManifest});
         return items;
     }

@@ -46,13 +46,14 @@ public:
 
 std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
-// A payload holding the inner archive "app.zip" of the given items.
+// A payload holding the inner archive "app.zip" of the given items, stored
+// as the packaging tool stores it.
 struct Payload {
     explicit Payload(const std::vector<ZipItem>& inner, bool innerIsArchive = true) {
         std::vector<uint8_t> innerBytes = fixture::MakeZip(inner, GetArchivePassword());
         std::string innerText(innerBytes.begin(), innerBytes.end());
         if (!innerIsArchive) innerText = "this is not a zip archive at all";
-        bytes = fixture::MakeZip({{"theme.txt", "{}"}, {"app.zip", innerText, false, true}},
+        bytes = fixture::MakeZip({{"theme.txt", "{}"}, fixture::InnerArchiveItem(innerText)},
                                  GetArchivePassword());
         EXPECT_FALSE(bytes.empty());
         EXPECT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), GetArchivePassword()));
@@ -167,24 +168,83 @@ TEST(InstallWorker, ExtractsEveryEntryAndReportsEntriesAndBytes) {
     }
 }
 
-TEST(InstallWorker, ReadsTheInnerArchiveFromAPayloadFile) {
-    TempDir temp;
-    std::vector<uint8_t> inner = fixture::MakeZip({{"bin/a.txt", "alpha"}}, GetArchivePassword());
-    std::wstring zipPath = temp / L"setup.zip";
-    ASSERT_TRUE(fixture::WriteZip(zipPath, {{"app.zip", Text(inner), false, true}},
-                                  GetArchivePassword()));
-    XZip zip;
-    ASSERT_TRUE(zip.OpenFromFile(zipPath.c_str(), GetArchivePassword()));
-    std::wstring dir = temp / L"out\\";
-    InstallJob job;
-    job.installDir = dir.c_str();
-    job.archiveName = L"app.zip";
-    job.payload = &zip;
-    job.payloadPath = zipPath.c_str();
-    RecordingReport report;
-    InstallResult result = RunInstall(job, report);
-    EXPECT_TRUE(result.completed);
-    EXPECT_EQ("alpha", Text(ReadAll(dir + L"bin\\a.txt")));
+// Copies of an inner archive in the temporary folder ("ins*.tmp").
+size_t CopiesInTemp() {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    size_t n = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((std::wstring(folder) + L"ins*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do ++n;
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return n;
+}
+
+// The packaging tool stores the inner archive as it is, and the worker reads
+// it where it lies, from the payload in memory or its file: no copy. An
+// older package's archive, encrypted as a whole, goes through a copy in the
+// temporary folder that is gone when the run ends.
+TEST(InstallWorker, ReadsAPlainInnerArchiveInPlaceAndAnEncryptedOneThroughACopy) {
+    const std::vector<ZipItem> client = {{"bin/", "", true},
+                                         {"bin/a.txt", "alpha"},
+                                         {"data/big.bin", fixture::Noise(3 << 20, 5)},
+                                         {"data/stored.bin", fixture::Noise(70000, 6), false, true}};
+    struct Case {
+        const char* what;
+        bool encryptedWhole;
+        bool fromFile;
+    } cases[] = {{"plain, in memory", false, false},
+                 {"plain, in a file", false, true},
+                 {"encrypted whole, in memory", true, false},
+                 {"encrypted whole, in a file", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir temp;
+        std::vector<uint8_t> bytes = fixture::MakeZip(
+            {{"theme.txt", "{}"},
+             fixture::InnerArchiveItem(fixture::MakeZip(client, GetArchivePassword()), c.encryptedWhole)},
+            GetArchivePassword());
+        std::wstring zipPath = temp / L"setup.zip";
+        ASSERT_TRUE(testing_util::WriteAll(zipPath, bytes));
+        XZip zip;
+        ASSERT_TRUE(c.fromFile ? zip.OpenFromFile(zipPath.c_str(), GetArchivePassword())
+                               : zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()),
+                                                    GetArchivePassword()));
+        std::wstring dir = temp / L"out\\";
+        InstallJob job;
+        job.installDir = dir.c_str();
+        job.archiveName = L"app.zip";
+        job.payload = &zip;
+        if (c.fromFile) {
+            job.payloadPath = zipPath.c_str();
+        } else {
+            job.payloadBytes = bytes.data();
+            job.payloadSize = bytes.size();
+        }
+        const size_t before = CopiesInTemp();
+        struct CopyWatch : RecordingReport {
+            void Progress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
+                          uint64_t bytesDone) override {
+                if (reports.empty()) copiesWhileRunning = CopiesInTemp();
+                RecordingReport::Progress(name, total, done, bytesTotal, bytesDone);
+            }
+            size_t copiesWhileRunning = 0;
+        } report;
+        InstallResult result = RunInstall(job, report);
+        EXPECT_TRUE(result.completed);
+        EXPECT_EQ(0u, result.failed);
+        for (const ZipItem& item : client) {
+            if (item.directory) continue;
+            std::wstring path = dir + std::wstring(item.name.begin(), item.name.end());
+            for (auto& ch : path)
+                if (ch == L'/') ch = L'\\';
+            EXPECT_TRUE(Text(ReadAll(path)) == item.bytes) << item.name;
+        }
+        EXPECT_EQ(before + (c.encryptedWhole ? 1 : 0), report.copiesWhileRunning);
+        EXPECT_EQ(before, CopiesInTemp()) << "a copy was left behind";
+    }
 }
 
 // Empty archives and unreadable last names still end with a completion

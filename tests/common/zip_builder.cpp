@@ -49,6 +49,14 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipItem>& items, const char* pass
     return testing_util::ReadAll(path);
 }
 
+ZipItem InnerArchiveItem(const std::string& archive, bool encryptedWhole) {
+    return {"app.zip", archive, false, true, encryptedWhole ? "" : nullptr};
+}
+
+ZipItem InnerArchiveItem(const std::vector<uint8_t>& archive, bool encryptedWhole) {
+    return InnerArchiveItem(std::string(archive.begin(), archive.end()), encryptedWhole);
+}
+
 std::string Noise(size_t size, uint32_t seed) {
     std::string s(size, '\0');
     uint32_t x = seed * 2654435761u + 1;

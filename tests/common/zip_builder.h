@@ -25,6 +25,12 @@ bool WriteZip(const std::wstring& path, const std::vector<ZipItem>& items, const
 // The same archive's bytes; empty when it could not be written.
 std::vector<uint8_t> MakeZip(const std::vector<ZipItem>& items, const char* password);
 
+// The inner archive "app.zip" as the packaging tool stores it in a payload:
+// as it is, without a second encryption (its entries carry their own).
+// encryptedWhole: encrypted as a whole, as packages of earlier versions did.
+ZipItem InnerArchiveItem(const std::vector<uint8_t>& archive, bool encryptedWhole = false);
+ZipItem InnerArchiveItem(const std::string& archive, bool encryptedWhole = false);
+
 // Deterministic bytes that do not compress to nothing.
 std::string Noise(size_t size, uint32_t seed);
 

@@ -108,7 +108,7 @@ void Sandbox::TearDown() {
 
 std::vector<fixture::ZipItem> Sandbox::PayloadItems(const std::vector<fixture::ZipItem>& client) {
     std::vector<fixture::ZipItem> items = fixture::SkinItems();
-    items.push_back({"app.zip", Text(fixture::MakeZip(client, GetArchivePassword())), false, true});
+    items.push_back(fixture::InnerArchiveItem(fixture::MakeZip(client, GetArchivePassword())));
     items.push_back({"update.xml", "<list version=\"1.0.0.5\">\r\n</list>\n\r"});
     return items;
 }

@@ -111,7 +111,7 @@ TEST_F(DamagedPayload, ADamagedInnerArchiveIsAFailureOrACountedPartialInstall) {
         SCOPED_TRACE(c.what);
         testing_util::RemoveTree(installDir);
         std::vector<ZipItem> items = fixture::SkinItems();
-        items.push_back({"app.zip", Text(c.inner), false, true});
+        items.push_back(fixture::InnerArchiveItem(c.inner));
         items.push_back({"update.xml", "<list version=\"1.0.0.5\">\r\n</list>\n\r"});
         std::wstring exe = Build(items);
         EXPECT_EQ(1603u, RunSilent(exe));

@@ -66,8 +66,7 @@ void Bench(const char* label, const std::vector<fixture::ZipItem>& client, uint6
     MoveFileW(inner.c_str(), payload.c_str());
     {
         std::vector<uint8_t> innerBytes = testing_util::ReadAll(payload);
-        fixture::WriteZip(inner, {{"app.zip", std::string(innerBytes.begin(), innerBytes.end()), false, true}},
-                          GetArchivePassword());
+        fixture::WriteZip(inner, {fixture::InnerArchiveItem(innerBytes)}, GetArchivePassword());
     }
     DeleteFileW(payload.c_str());
     MoveFileW(inner.c_str(), payload.c_str());
