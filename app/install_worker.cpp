@@ -108,6 +108,41 @@ bool CreateParentOf(const wchar_t* path) {
     return CreateDirectoryTree(parent, L'\\');
 }
 
+// The temporary files ("~inXXXX.tmp") an earlier run that was killed left
+// beside the files it was replacing: removed once per folder, before this
+// run writes there. One that another running installer is still writing is
+// open without sharing, cannot be deleted and stays.
+class StaleTempSweeper {
+public:
+    void SweepParentOf(const wchar_t* path) {
+        std::wstring folder(path);
+        size_t cut = folder.rfind(L'\\');
+        if (cut == std::wstring::npos) return;
+        folder.resize(cut + 1);
+        if (!swept_.insert(folder).second) return;
+        WIN32_FIND_DATAW data;
+        UniqueFind find(FindFirstFileW((folder + L"~in*.tmp").c_str(), &data));
+        if (!find) return;
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsEntryTempName(data.cFileName))
+                DeleteFileW((folder + data.cFileName).c_str());
+        } while (FindNextFileW(find.get(), &data));
+    }
+
+    // Exactly what GetTempFileName makes of the prefix "~in": one to four
+    // hexadecimal digits and ".tmp" (a player's "~index.tmp" is not one).
+    static bool IsEntryTempName(const wchar_t* name) {
+        if (std::wcsncmp(name, L"~in", 3) != 0) return false;
+        const wchar_t* p = name + 3;
+        int digits = 0;
+        while (std::iswxdigit(*p) && digits < 5) ++p, ++digits;
+        return digits >= 1 && digits <= 4 && _wcsicmp(p, L".tmp") == 0;
+    }
+
+private:
+    std::unordered_set<std::wstring> swept_;
+};
+
 // The inner archive, read from wherever it could be put.
 struct InnerArchive {
     XZip names;      // safe entry names and directory flags
@@ -227,6 +262,7 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
     for (int i = 0; i < count; ++i)
         if (!inner.names.IsDirectory(i)) bytesTotal += inner.data.SizeOf(i);
 
+    StaleTempSweeper sweeper;
     CreateDirectoryTree(job.installDir, L'\\');
     for (int i = 0; i < count; ++i) {
         if (report.StopRequested()) {
@@ -258,6 +294,7 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
                  IsFolder(path);
         } else {
             uint64_t before = bytesDone;
+            sweeper.SweepParentOf(path);
             ok = CreateParentOf(path) &&
                  WriteEntryFile(inner.data, i, path, report, total, i, bytesTotal, &bytesDone);
             // What a failed entry would have written still counts as handled.

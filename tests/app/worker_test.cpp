@@ -12,6 +12,7 @@
 #include "app/zip_stream.h"
 #include "client/app_file.h"
 #include "support/data.h"
+#include "support/handle.h"
 #include "support/zip.h"
 #include "tests/common/zip_builder.h"
 #include "tests/common/test_util.h"
@@ -245,6 +246,34 @@ TEST(InstallWorker, ReadsAPlainInnerArchiveInPlaceAndAnEncryptedOneThroughACopy)
         EXPECT_EQ(before + (c.encryptedWhole ? 1 : 0), report.copiesWhileRunning);
         EXPECT_EQ(before, CopiesInTemp()) << "a copy was left behind";
     }
+}
+
+// Temporary files a killed run left beside the files it replaced are
+// removed by the next run that writes there; one another writer holds open,
+// and a player's file of a similar name, stay.
+TEST(InstallWorker, RemovesTheTemporaryFilesOfAKilledRun) {
+    Payload payload({{"a.txt", "alpha"}, {"data/b.txt", "beta"}});
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"data").c_str(), nullptr));
+    const std::wstring stale[] = {dir + L"~in1A2B.tmp", dir + L"data\\~inF.TMP"};
+    const std::wstring kept[] = {dir + L"~index.tmp", dir + L"~in12345.tmp", dir + L"data\\~in7.tmp.bak"};
+    for (const auto& path : stale) ASSERT_TRUE(testing_util::WriteAll(path, "partial", 7));
+    for (const auto& path : kept) ASSERT_TRUE(testing_util::WriteAll(path, "mine", 4));
+    std::wstring busy = dir + L"data\\~in9C.tmp";
+    ASSERT_TRUE(testing_util::WriteAll(busy, "being written", 13));
+    UniqueFile writer(CreateFileW(busy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(0u, result.failed);
+    EXPECT_EQ("beta", Text(ReadAll(dir + L"data\\b.txt")));
+    for (const auto& path : stale) EXPECT_FALSE(FileExists(path)) << testing_util::Narrow(path);
+    for (const auto& path : kept) EXPECT_TRUE(FileExists(path)) << testing_util::Narrow(path);
+    EXPECT_TRUE(FileExists(busy));
 }
 
 // Empty archives and unreadable last names still end with a completion
