@@ -46,6 +46,22 @@ bool EndsWithBackslash(const wchar_t* text) {
     return n > 0 && text[n - 1] == L'\\';
 }
 
+// The size of the recorded files, in KiB rounded up, for the system's
+// program list.
+uint32_t RecordedKiB(const CAppFile& record, const wchar_t* installDir) {
+    uint64_t bytes = 0;
+    for (uint32_t i = 0; i < record.count; ++i) {
+        wchar_t path[MAX_PATH];
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (record.entries[i] && JoinInstallPath(path, installDir, record.entries[i]->c_str()) &&
+            GetFileAttributesExW(path, GetFileExInfoStandard, &data) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            bytes += uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    }
+    uint64_t kib = (bytes + 1023) / 1024;
+    return kib > UINT32_MAX ? UINT32_MAX : uint32_t(kib);
+}
+
 }  // namespace
 
 CInstallWnd::CInstallWnd() {
@@ -634,6 +650,7 @@ void CInstallWnd::FinishInstall() {
     }
     clientConfig.SetInstallPath(installDir.c_str());
     clientConfig.SetLaunchProgram(clientConfig.GetMain());
+    clientConfig.estimatedKiB = RecordedKiB(record, installDir.c_str());
     // Without its product key and uninstall entry the client is installed
     // but unknown to the system: no repair, no update check, no removal.
     bool registered = clientConfig.WriteRegistry();

@@ -159,4 +159,6 @@ public:
     FixedString<511> publisher;
     FixedString<511> path;
     FixedString<511> launch;
+    // The installed files' size for the uninstall entry; 0: not written.
+    uint32_t estimatedKiB = 0;
 };

@@ -2,6 +2,8 @@
 // the uninstall entry and the shortcuts.
 #include <windows.h>
 
+#include <string>
+
 #include "client/client_info.h"
 #include "client/registry.h"
 #include "support/shell.h"
@@ -29,8 +31,15 @@ bool CClientInfo::WriteRegistry() {
     ok &= WriteUninstallValue(co, ap, L"Publisher", publisher.c_str(), -1);
     if (ComposePath(icon, 1024, {path.c_str(), main.c_str()}))
         ok &= WriteUninstallValue(co, ap, L"DisplayIcon", icon, -1);
-    if (ComposePath(uninstall, 1024, {path.c_str(), uninstaller.c_str()}))
-        ok &= WriteUninstallValue(co, ap, L"UninstallString", uninstall, -1);
+    ok &= WriteUninstallValue(co, ap, L"InstallLocation", path.c_str(), -1);
+    if (ComposePath(uninstall, 1024, {path.c_str(), uninstaller.c_str()})) {
+        // Quoted: unquoted, a path with blanks ("C:\Program Files\...")
+        // lets the system try "C:\Program.exe" first.
+        std::wstring quoted = L"\"" + std::wstring(uninstall) + L"\"";
+        ok &= WriteUninstallValue(co, ap, L"UninstallString", quoted.c_str(), -1);
+        ok &= WriteUninstallValue(co, ap, L"QuietUninstallString", (quoted + L" silent").c_str(), -1);
+    }
+    if (estimatedKiB > 0) ok &= WriteUninstallNumber(co, ap, L"EstimatedSize", estimatedKiB);
 
     wchar_t mainPath[MAX_PATH];
     if (!GetMainPath(mainPath)) return ok;

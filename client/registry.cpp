@@ -106,6 +106,19 @@ bool WriteUninstallValue(const wchar_t* company, const wchar_t* app, const wchar
     return FormatUninstallKey(key, company, app) && WriteRegistryValue(key, name, text, length);
 }
 
+bool WriteUninstallNumber(const wchar_t* company, const wchar_t* app, const wchar_t* name,
+                          uint32_t value) {
+    wchar_t subKey[MAX_PATH];
+    if (!name || !FormatUninstallKey(subKey, company, app)) return false;
+    UniqueKey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | kView, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    DWORD data = value;
+    return RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof(data)) == ERROR_SUCCESS;
+}
+
 bool DeleteUninstallKey(const wchar_t* company, const wchar_t* app) {
     wchar_t key[MAX_PATH];
     return FormatUninstallKey(key, company, app) && DeleteRegistryKey(key);

@@ -2,11 +2,13 @@
 // "Software\<company>\<app>" and the uninstall entry
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\<company><app>".
 //
-// String values are stored as REG_SZ without a terminating NUL. This 32-bit
-// program keeps the registry view Windows gives it (the redirected one on
-// 64-bit systems); the installer, the uninstaller and the updater are all
-// 32-bit and so meet in the same view.
+// String values are stored as REG_SZ with their terminating NUL (values
+// written without one are read as well). Every build, 32-bit or 64-bit,
+// uses the registry's 32-bit view (KEY_WOW64_32KEY), so the installers, the
+// uninstaller and the updater of either build meet in the same keys.
 #pragma once
+
+#include <cstdint>
 
 // capacity: characters of out, NUL included. False (out empty) when the key
 // or value is missing, is not a string, or would not fit with its NUL.
@@ -27,6 +29,9 @@ bool WriteProductValue(const wchar_t* company, const wchar_t* app, const wchar_t
 bool DeleteProductKey(const wchar_t* company, const wchar_t* app);
 bool WriteUninstallValue(const wchar_t* company, const wchar_t* app, const wchar_t* name,
                          const wchar_t* text, int length = -1);
+// A REG_DWORD value of the uninstall entry ("EstimatedSize").
+bool WriteUninstallNumber(const wchar_t* company, const wchar_t* app, const wchar_t* name,
+                          uint32_t value);
 bool DeleteUninstallKey(const wchar_t* company, const wchar_t* app);
 
 // Key names into buffers of MAX_PATH characters; false when they would not fit.

@@ -21,6 +21,7 @@
 #include "support/locale.h"
 #include "support/packed.h"
 #include "support/payload.h"
+#include "support/shell.h"
 #include "support/text.h"
 #include "support/zip.h"
 #include "tools/archive_writer.h"
@@ -583,6 +584,67 @@ int SkinCommand(int argc, wchar_t** argv) {
     return 0;
 }
 
+// --- the uninstaller
+
+// Writes the configuration into a program's "APP" resource, as the installer
+// and the uninstaller read it.
+bool WriteConfigResource(const std::wstring& exe, CClientInfo& config, ToolError* error) {
+    if (config.SaveToResource(exe.c_str(), L"APP", 1, true) == 0) {
+        *error = {exe, L"cannot take the configuration resource: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    XData packed;
+    if (!packed.Resize(kClientInfoBufferSize, true)) {
+        *error = {exe, L"does not fit in memory"};
+        return false;
+    }
+    uint32_t size = config.SaveToData(packed.data, packed.capacity, true);
+    return DropResource(exe, L"APP", kResourceLanguage, packed.data, size, error);
+}
+
+// The configuration's uninstaller ("unins000.exe"), made from the
+// uninstaller program beside the stub with the configuration in it, joins
+// the client's files, so that the system's "Uninstall" finds it. A client
+// that brings a file of that name keeps its own.
+bool AddUninstaller(const Options& o, CClientInfo& config, ArchiveWriter& inner, Temporaries& temp,
+                    bool* added, ToolError* error) {
+    *added = false;
+    const std::wstring name = config.GetUninstaller();
+    if (name.empty()) return true;
+    if (!IsPlainFileName(name.c_str())) {
+        *error = {o.config, L"names the uninstaller \"" + name + L"\", which is no plain file name"};
+        return false;
+    }
+    bool clientHasOne = false;
+    if (!o.client.empty()) {
+        clientHasOne = IsFile(o.client + L"\\" + name);
+    } else {
+        XZip zip;
+        clientHasOne = zip.OpenFromFile(o.clientZip.c_str(), nullptr) && zip.Find(name.c_str(), nullptr) >= 0;
+    }
+    if (clientHasOne) {
+        Warn(L"the client brings its own " + name + L"; it is packed instead of the uninstaller");
+        return true;
+    }
+    const std::wstring program = Parent(o.stub) + L"\\uninstaller.exe";
+    if (!IsFile(program)) {
+        Warn(program + L" is missing; the package has no " + name +
+             L", so the system's Uninstall will not work for it");
+        return true;
+    }
+    std::wstring copy = temp.Make(L".uninstaller.exe");
+    if (!CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
+        *error = {copy, L"cannot be written: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!WriteConfigResource(copy, config, error)) return false;
+    EntryOptions options;
+    options.password = GetArchivePassword();
+    *added = inner.AddFile(ToUtf8(name), copy, options, nullptr, error);
+    return *added;
+}
+
 // --- the forms
 
 // The skin folder's files; its sub-folders are left for the skin check to
@@ -683,6 +745,7 @@ int BuildInstaller(const Options& o) {
     Temporaries temp(o.out);
     std::wstring innerPath, manifestPath;
     int clientEntries = 0;
+    bool withUninstaller = false;
     if (!o.client.empty() || !o.clientZip.empty()) {
         innerPath = temp.Make(L".inner");
         manifestPath = temp.Make(L".update");
@@ -692,8 +755,10 @@ int BuildInstaller(const Options& o) {
         if (!inner.Create(innerPath, &error)) return Fail(error);
         bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, inner, manifest.get(), &error)
                                    : PackFolder(o.client, baseUrl, inner, manifest.get(), &error);
-        if (!ok || !inner.Close(&error)) return Fail(error);
         clientEntries = inner.Count();
+        if (!ok || !AddUninstaller(o, config, inner, temp, &withUninstaller, &error) ||
+            !inner.Close(&error))
+            return Fail(error);
         if (!manifest->SaveToFile(manifestPath.c_str()))
             return Fail({manifestPath, L"cannot be written: " + LastErrorText(GetLastError())});
     }
@@ -731,13 +796,7 @@ int BuildInstaller(const Options& o) {
     SetFileAttributesW(exePath.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!ResourceLanguages(exePath, L"APP").empty() || !ResourceLanguages(exePath, L"TAIL").empty())
         Warn(o.stub + L" carries a configuration or payload already; both are replaced");
-    if (config.SaveToResource(exePath.c_str(), L"APP", 1, true) == 0)
-        return Fail({exePath, L"cannot take the configuration resource: " + LastErrorText(GetLastError())});
-    XData packedConfig;
-    if (!packedConfig.Resize(kClientInfoBufferSize, true)) return Fail({o.config, L"does not fit in memory"});
-    uint32_t configSize = config.SaveToData(packedConfig.data, packedConfig.capacity, true);
-    if (!DropResource(exePath, L"APP", kResourceLanguage, packedConfig.data, configSize, &error))
-        return Fail(error);
+    if (!WriteConfigResource(exePath, config, &error)) return Fail(error);
 
     wchar_t zipBeside[1024] = {};
     bool hasZipName = PayloadZipPath(o.out.c_str(), zipBeside, 1024);
@@ -758,7 +817,8 @@ int BuildInstaller(const Options& o) {
         (o.zipBeside ? L" and " + std::wstring(zipBeside) : L"") + L": skin " + Number(skin.size()) +
         L" files, " +
         (innerPath.empty() ? std::wstring(L"no client archive (download by manifest)")
-                           : L"client " + Number(clientEntries) + L" entries in " + config.GetArchive()));
+                           : L"client " + Number(clientEntries) + L" entries in " + config.GetArchive() +
+                                 (withUninstaller ? L" with " + std::wstring(config.GetUninstaller()) : L"")));
     return 0;
 }
 

@@ -774,26 +774,47 @@ void ListTree(const std::wstring& dir, const std::wstring& prefix, std::vector<s
     FindClose(find);
 }
 
-}  // namespace
-
-TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
+// Packs sample/ with the packaging tool into exe; false without the tool.
+bool BuildSamplePackage(const std::wstring& exe, DWORD* code) {
     std::wstring tool = testing_util::BinaryPath("bin/mkinstaller.exe");
-    std::wstring client = testing_util::BinaryPath("sample/client\\");
-    if (!FileExists(tool) || !FileExists(client + L"client.exe")) GTEST_SKIP() << "no packaging tool";
-    testing_util::TempDir temp;
-    std::wstring exe = temp / L"setup.exe";
+    std::wstring client = testing_util::BinaryPath("sample/client");
+    if (!FileExists(tool) || !FileExists(client + L"\\client.exe")) return false;
     std::wstring line = L"\"" + tool + L"\" --stub \"" + testing_util::BinaryPath("bin/installer.exe") +
                         L"\" --config \"" + testing_util::SourcePath("sample/app.txt") + L"\" --skin \"" +
-                        testing_util::SourcePath("sample/skin") + L"\" --client \"" +
-                        client.substr(0, client.size() - 1) + L"\" --out \"" + exe + L"\"";
+                        testing_util::SourcePath("sample/skin") + L"\" --client \"" + client +
+                        L"\" --out \"" + exe + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    *code = 1;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return true;
     UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
     WaitForSingleObject(process.get(), 120000);
+    GetExitCodeProcess(process.get(), code);
+    return true;
+}
+
+DWORD UninstallNumber(const std::wstring& key, const wchar_t* name) {
+    UniqueKey k;
+    DWORD value = 0, size = sizeof(value), type = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, k.put()) !=
+            ERROR_SUCCESS ||
+        RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return 0;
+    return value;
+}
+
+}  // namespace
+
+TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
+    std::wstring client = testing_util::BinaryPath("sample/client\\");
+    testing_util::TempDir temp;
+    std::wstring exe = temp / L"setup.exe";
     DWORD code = 1;
-    GetExitCodeProcess(process.get(), &code);
+    if (!BuildSamplePackage(exe, &code)) GTEST_SKIP() << "no packaging tool";
     ASSERT_EQ(0u, code);
 
     // As sample/app.txt names the product.
@@ -811,6 +832,8 @@ TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
     std::vector<std::wstring> expected;
     ListTree(client, L"", &expected);
     ASSERT_FALSE(expected.empty());
+    // The packaging tool adds the uninstaller the configuration names.
+    EXPECT_TRUE(FileExists(installDir + L"unins000.exe"));
     for (const std::wstring& rel : expected) {
         if (rel.back() == L'\\') {
             EXPECT_TRUE(FileExists(installDir + rel)) << testing_util::Narrow(rel);
@@ -825,6 +848,7 @@ TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
     std::vector<std::wstring> listed;
     for (size_t at = 0, bar; (bar = text.find(L'|', at)) != std::wstring::npos; at = bar + 1)
         listed.push_back(text.substr(at, bar - at));
+    expected.push_back(L"unins000.exe");
     std::sort(listed.begin(), listed.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, listed);
@@ -838,4 +862,123 @@ TEST(SamplePackage, MkinstallerPackageInstallsSilently) {
     EXPECT_TRUE(e2e::WaitForFile(installDir + L"client_started.txt", 10000));
     Sleep(1000);  // let the sample client end before its folder goes
     e2e::RemoveProduct(company, app, name);
+}
+
+// The uninstaller the packaging tool adds: No changes nothing; a file in use
+// stays (exit 1603) with everything a second run needs, which then finishes;
+// what the player made stays; the product's records, shortcuts and the
+// uninstaller itself go, no copy of it is left, and installing again is a
+// first installation with the same result.
+TEST(SamplePackage, TheUninstallerRemovesWhatWasInstalledAndNothingElse) {
+    testing_util::TempDir temp;
+    std::wstring exe = temp / L"setup.exe";
+    DWORD code = 1;
+    if (!BuildSamplePackage(exe, &code)) GTEST_SKIP() << "no packaging tool";
+    ASSERT_EQ(0u, code);
+    const std::wstring company = L"XingChen", app = L"starfall", name = L"星辰纪元";
+    const std::wstring productKey = L"Software\\" + company + L"\\" + app;
+    const std::wstring uninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + company + app;
+    const std::wstring installDir = temp.path() + L"星辰 starfall\\";
+    const std::wstring uninstaller = installDir + L"unins000.exe";
+    e2e::RemoveProduct(company, app, name);
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+    SetEnvironmentVariableW(L"SAMPLE_CLIENT_CLOSE_AFTER", L"300");
+    ScopeExit restore([&] {
+        SetEnvironmentVariableW(L"SAMPLE_CLIENT_CLOSE_AFTER", nullptr);
+        e2e::RemoveProduct(company, app, name);
+    });
+    e2e::RunResult run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    ASSERT_EQ(0u, run.exitCode);
+    e2e::WaitForFile(installDir + L"client_started.txt", 10000);
+    Sleep(800);  // the sample client ends
+
+    EXPECT_EQ(L"\"" + uninstaller + L"\"", e2e::RegistryValue(uninstallKey, L"UninstallString"));
+    EXPECT_EQ(L"\"" + uninstaller + L"\" silent", e2e::RegistryValue(uninstallKey, L"QuietUninstallString"));
+    EXPECT_EQ(installDir, e2e::RegistryValue(uninstallKey, L"InstallLocation"));
+    EXPECT_EQ(installDir + L"client.exe", e2e::RegistryValue(uninstallKey, L"DisplayIcon"));
+    EXPECT_GT(UninstallNumber(uninstallKey, L"EstimatedSize"), 0u);
+
+    std::vector<std::wstring> installed;
+    ListTree(installDir, L"", &installed);
+    std::sort(installed.begin(), installed.end());
+
+    // No: nothing changes.
+    run = e2e::Run(uninstaller, L"", [](const Dialog&) { return IDNO; });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(1602u, run.exitCode);
+    ASSERT_EQ(1u, run.dialogs.size());
+    EXPECT_NE(std::wstring::npos, run.dialogs[0].text.find(name)) << testing_util::Narrow(run.dialogs[0].text);
+    std::vector<std::wstring> after;
+    ListTree(installDir, L"", &after);
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(installed, after);
+
+    // What the player made.
+    ASSERT_TRUE(testing_util::WriteAll(installDir + L"saves\\slot1.sav", "progress", 8));
+    CreateDirectoryW((installDir + L"截图").c_str(), nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(installDir + L"截图\\shot.png", "png", 3));
+
+    // A file in use: the rest goes, the exit code says it failed, and the
+    // record, the entries and the uninstaller stay for a second run.
+    std::wstring busy = installDir + L"client.exe";
+    {
+        UniqueFile held(CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        run = e2e::Run(uninstaller, L"silent", Never);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(1603u, run.exitCode);
+        EXPECT_TRUE(run.dialogs.empty());
+        EXPECT_TRUE(FileExists(busy));
+        EXPECT_TRUE(FileExists(installDir + L"uninst.dat"));
+        EXPECT_TRUE(FileExists(uninstaller));
+        EXPECT_EQ(L"1.0.0.0", e2e::RegistryValue(productKey, L"version"));
+        EXPECT_FALSE(e2e::RegistryValue(uninstallKey, L"UninstallString").empty());
+    }
+    run = e2e::Run(uninstaller, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+
+    // The uninstaller's own file goes once it has ended, with the emptied
+    // folders; what the game (the sample client's start mark) and the player
+    // made stays.
+    for (int i = 0; i < 100 && FileExists(uninstaller); ++i) Sleep(100);
+    EXPECT_FALSE(FileExists(uninstaller));
+    std::vector<std::wstring> left;
+    ListTree(installDir, L"", &left);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"client_started.txt", L"saves\\", L"saves\\slot1.sav", L"截图\\",
+                                         L"截图\\shot.png"}),
+              left);
+    EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"version"));
+    EXPECT_EQ(L"", e2e::RegistryValue(uninstallKey, L"UninstallString"));
+    for (const std::wstring& link : e2e::ShortcutPaths(name)) EXPECT_FALSE(FileExists(link)) << testing_util::Narrow(link);
+    // Nor is a copy of it left in the temporary folder.
+    wchar_t tempFolder[MAX_PATH];
+    GetTempPathW(MAX_PATH, tempFolder);
+    std::vector<std::wstring> temps;
+    ListTree(tempFolder, L"", &temps);
+    for (int i = 0; i < 50; ++i) {
+        temps.clear();
+        ListTree(tempFolder, L"", &temps);
+        if (std::none_of(temps.begin(), temps.end(), [](const std::wstring& t) {
+                return t.find(L"unins.exe") != std::wstring::npos;
+            }))
+            break;
+        Sleep(100);
+    }
+    for (const std::wstring& t : temps) EXPECT_EQ(std::wstring::npos, t.find(L"unins.exe")) << testing_util::Narrow(t);
+
+    // Installing again is a first installation, with the same result.
+    testing_util::RemoveTree(installDir);
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+    run = e2e::Run(exe, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    e2e::WaitForFile(installDir + L"client_started.txt", 10000);
+    Sleep(800);
+    std::vector<std::wstring> again;
+    ListTree(installDir, L"", &again);
+    std::sort(again.begin(), again.end());
+    EXPECT_EQ(installed, again);
 }

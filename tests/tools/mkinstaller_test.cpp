@@ -76,18 +76,31 @@ struct ClientTree {
 };
 
 // Checks the inner archive of an open payload against the client folder.
-void ExpectClient(XZip& payload, const ClientTree& tree) {
+void ExpectClient(XZip& payload, const ClientTree& tree, bool withUninstaller = true) {
     XData innerBytes;
     ASSERT_TRUE(payload.ExtractByName(L"APP.ZIP", &innerBytes));
     XZip inner;
     ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
-    ASSERT_EQ(inner.Count(), int(tree.files.size() + tree.folders.size()));
+    // The client's entries and the uninstaller, which carries the package's
+    // configuration.
+    ASSERT_EQ(inner.Count(), int(tree.files.size() + tree.folders.size()) + (withUninstaller ? 1 : 0));
     std::set<std::wstring> seenFolders;
     for (int i = 0; i < inner.Count(); ++i) {
         wchar_t name[kZipNameCapacity];
         ASSERT_TRUE(inner.GetEntryName(i, name));
         if (inner.IsDirectory(i)) {
             seenFolders.insert(name);
+            continue;
+        }
+        if (std::wstring(name) == L"unins000.exe") {
+            XData program;
+            ASSERT_TRUE(inner.ExtractByIndex(i, &program));
+            testing_util::TempDir temp;
+            std::wstring path = temp / L"unins000.exe";
+            ASSERT_TRUE(testing_util::WriteAll(path, program.data, program.size));
+            CClientInfo config;
+            ASSERT_TRUE(config.LoadFromLibrary(path.c_str(), L"app", 1));
+            EXPECT_STREQ(L"starfall", config.GetApp());
             continue;
         }
         auto it = tree.files.find(name);
@@ -211,7 +224,9 @@ TEST(Mkinstaller, ZipBesideReplacesAPayloadTheStubCarries) {
     XData buffer;
     ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
     EXPECT_EQ(buffer.size, 0u);  // read from the file, not a resource
-    ExpectClient(payload, p.tree);
+    // No uninstaller program beside that stub: packed without one, and said so.
+    EXPECT_NE(r.err.find("uninstaller.exe is missing"), std::string::npos) << r.err;
+    ExpectClient(payload, p.tree, false);
     ExpectManifest(payload, p.tree, L"http://dl.example/starfall");  // the configuration's source
     CClientInfo config;
     ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1));
@@ -240,8 +255,9 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
     XZip inner;
     ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
-    ASSERT_EQ(inner.Count(), 4);
+    ASSERT_EQ(inner.Count(), 5);  // and the uninstaller
     EXPECT_EQ(inner.Find(L"../evil.txt", nullptr), 3);  // stored name kept
+    EXPECT_EQ(inner.Find(L"unins000.exe", nullptr), 4);
     EXPECT_TRUE(inner.IsDirectory(0));
     XData content;
     ASSERT_TRUE(inner.ExtractByName(L"bin/game.exe", &content));

@@ -20,7 +20,7 @@ rc=$?
 [[ $rc == 0 ]] || fail "packing failed ($rc): $(cat err.log)"
 [[ -s "$work/输出 setup.exe" ]] || fail "no installer written"
 grep -qF "wrote $work/输出 setup.exe" out.log || fail "summary does not name the Linux path: $(cat out.log)"
-grep -q "client 2 entries" out.log || fail "unexpected summary: $(cat out.log)"
+grep -q "client 2 entries in app.zip with unins000.exe" out.log || fail "unexpected summary: $(cat out.log)"
 
 # --flag=value form and the archive beside the output.
 "$src/tools/mkinstaller" --stub="$build/bin/client.exe" --config="$work/app.txt" --skin="$src/sample/skin" \
