@@ -914,6 +914,23 @@ TEST(SamplePackage, TheUninstallerRemovesWhatWasInstalledAndNothingElse) {
     std::sort(after.begin(), after.end());
     EXPECT_EQ(installed, after);
 
+    // Refusals, nothing removed: the product registered elsewhere, and no
+    // readable record.
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", temp.path() + L"other\\"));
+    run = e2e::Run(uninstaller, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(2u, run.exitCode);
+    ASSERT_TRUE(e2e::WriteRegistry(productKey, L"path", installDir));
+    ASSERT_TRUE(MoveFileW((installDir + L"uninst.dat").c_str(), (installDir + L"uninst.dat.away").c_str()));
+    run = e2e::Run(uninstaller, L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(2u, run.exitCode);
+    ASSERT_TRUE(MoveFileW((installDir + L"uninst.dat.away").c_str(), (installDir + L"uninst.dat").c_str()));
+    after.clear();
+    ListTree(installDir, L"", &after);
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(installed, after);
+
     // What the player made.
     ASSERT_TRUE(testing_util::WriteAll(installDir + L"saves\\slot1.sav", "progress", 8));
     CreateDirectoryW((installDir + L"截图").c_str(), nullptr);
