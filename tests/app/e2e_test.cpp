@@ -168,7 +168,7 @@ TEST_F(InstallerRun, SilentInstallWritesFilesRecordsRegistryAndShortcutsThenStar
     EXPECT_EQ(L"1.0.0.5", e2e::RegistryValue(uninstallKey, L"DisplayVersion"));
     EXPECT_EQ(L"Kestrov Test", e2e::RegistryValue(uninstallKey, L"Publisher"));
     EXPECT_EQ(installDir + L"client.exe", e2e::RegistryValue(uninstallKey, L"DisplayIcon"));
-    EXPECT_EQ(installDir + L"unins000.exe", e2e::RegistryValue(uninstallKey, L"UninstallString"));
+    EXPECT_EQ(L"\"" + installDir + L"unins000.exe\"", e2e::RegistryValue(uninstallKey, L"UninstallString"));
 
     std::vector<std::wstring> links = e2e::ShortcutPaths(name);
     for (size_t i = 0; i < links.size(); ++i) {

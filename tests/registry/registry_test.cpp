@@ -318,7 +318,9 @@ TEST_F(WriteRegistryTest, DocumentedExample) {
         {&uninstall, L"DisplayVersion", L"1.0.0.0"},
         {&uninstall, L"Publisher", L"Kestrov网络"},
         {&uninstall, L"DisplayIcon", L"C:\\Games\\client.exe"},
-        {&uninstall, L"UninstallString", L"C:\\Games\\unins000.exe"},
+        {&uninstall, L"UninstallString", L"\"C:\\Games\\unins000.exe\""},
+        {&uninstall, L"QuietUninstallString", L"\"C:\\Games\\unins000.exe\" silent"},
+        {&uninstall, L"InstallLocation", L"C:\\Games\\"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.name));
