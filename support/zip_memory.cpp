@@ -12,6 +12,22 @@
 
 namespace {
 
+// A seek inside a source of `size` bytes; never past either end. The reader
+// passes backward moves as negative numbers cast to unsigned.
+long SeekWithin(uint64_t* position, uint64_t size, ZPOS64_T offset, int origin) {
+    int64_t delta = static_cast<int64_t>(offset);
+    int64_t base = 0;
+    switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(*position); break;
+        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(size); break;
+        default: return -1;
+    }
+    if ((delta > 0 && delta > int64_t(size) - base) || (delta < 0 && -delta > base)) return -1;
+    *position = uint64_t(base + delta);
+    return 0;
+}
+
 struct MemoryCursor {
     const ZipMemorySource* source;
     uint64_t position;
@@ -39,19 +55,7 @@ ZPOS64_T ZCALLBACK MemoryTell(voidpf, voidpf stream) {
 
 long ZCALLBACK MemorySeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* cursor = static_cast<MemoryCursor*>(stream);
-    // The reader passes backward moves as negative numbers cast to unsigned.
-    int64_t delta = static_cast<int64_t>(offset);
-    int64_t base = 0;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(cursor->position); break;
-        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(cursor->source->size); break;
-        default: return -1;
-    }
-    int64_t size = int64_t(cursor->source->size);
-    if ((delta > 0 && delta > size - base) || (delta < 0 && -delta > base)) return -1;
-    cursor->position = uint64_t(base + delta);
-    return 0;
+    return SeekWithin(&cursor->position, cursor->source->size, offset, origin);
 }
 
 int ZCALLBACK MemoryClose(voidpf, voidpf stream) {
@@ -110,18 +114,7 @@ ZPOS64_T ZCALLBACK WindowTell(voidpf, voidpf stream) {
 
 long ZCALLBACK WindowSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* cursor = static_cast<WindowCursor*>(stream);
-    int64_t delta = static_cast<int64_t>(offset);
-    int64_t base = 0;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: base = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: base = int64_t(cursor->position); break;
-        case ZLIB_FILEFUNC_SEEK_END: base = int64_t(cursor->window->size); break;
-        default: return -1;
-    }
-    int64_t size = int64_t(cursor->window->size);
-    if ((delta > 0 && delta > size - base) || (delta < 0 && -delta > base)) return -1;
-    cursor->position = uint64_t(base + delta);
-    return 0;
+    return SeekWithin(&cursor->position, cursor->window->size, offset, origin);
 }
 
 int ZCALLBACK WindowClose(voidpf, voidpf stream) {
