@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Install benchmark: prints figures, passes or fails only on a wrong install.
+
+    bash bench/run.sh [--size MiB] [--runs N]     (default 300 MiB, 5 runs)
+
+Generates a deterministic client (nested folders with Chinese names and
+spaces; incompressible, text and executable-like files, mostly small, a few
+large), packs it with mkinstaller from build-x64 (payload in the resource and
+--zip-beside), and measures on tmpfs with one persistent wineserver, runs
+alternating after a warm-up: `setup.exe silent` for both packages, `xcopy /E`
+of the tree under Wine (the floor) and native `unzip` of a plain deflated zip
+of the tree (a reference outside Wine). Every install is compared byte for
+byte with the client; a mismatch stops the run with an error.
+"""
+import argparse, filecmp, hashlib, os, random, shutil, statistics, subprocess, sys, time, zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build-x64")
+NAMES = ["数据", "资源 包", "地图", "Sound FX", "界面 UI", "模型", "脚本", "配置 文件", "角色", "Textures"]
+
+
+def make_client(dest, size_mib, seed=13):
+    rng = random.Random(seed)
+    total = size_mib << 20
+    files = max(30, size_mib * 10)  # 300 MiB: 3,000 files
+    big = [total * f // 100 for f in (12, 9, 7, 5)]  # a few large files: a third
+    small_total = total - sum(big)
+    folders = [""]
+    for i in range(max(6, files // 50)):
+        parent = rng.choice(folders)
+        folders.append(os.path.join(parent, f"{rng.choice(NAMES)} {i}") if parent.count(os.sep) < 4
+                       else rng.choice(NAMES) + f" {i}")
+    words = ("角色 等级 技能 装备 任务 地图 monster item quest level skill 攻击 防御 " * 4).split()
+    sizes = [rng.paretovariate(1.3) for _ in range(files - len(big))]
+    scale = small_total / sum(sizes)
+    sizes = [max(1, int(s * scale)) for s in sizes] + big
+    for n, size in enumerate(sizes):
+        folder = os.path.join(dest, rng.choice(folders))
+        os.makedirs(folder, exist_ok=True)
+        kind = rng.random()
+        path = os.path.join(folder, f"文件 {n}")
+        with open(path + (".pak" if kind < 0.41 else ".txt" if kind < 0.8 else ".dll"), "wb") as f:
+            left = size
+            while left > 0:
+                piece = min(left, 1 << 20)
+                if kind < 0.41:  # incompressible
+                    f.write(rng.randbytes(piece))
+                elif kind < 0.8:  # text
+                    line = (" ".join(rng.choice(words) for _ in range(12)) + "\n").encode()
+                    f.write((line * (piece // len(line) + 1))[:piece])
+                else:  # executable-like: code-ish bytes, tables and zero runs
+                    block = rng.randbytes(256) + bytes(512) + bytes(range(256)) * 2
+                    f.write((block * (piece // len(block) + 1))[:piece])
+                left -= piece
+    shutil.copy(os.path.join(BUILD, "sample", "client", "client.exe"), os.path.join(dest, "client.exe"))
+
+
+def tree_bytes(path):
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(path) for f in fs)
+
+
+def verify(expected, actual, what):
+    bad = []
+    for d, _, fs in os.walk(expected):
+        for f in fs:
+            a = os.path.join(d, f)
+            b = os.path.join(actual, os.path.relpath(a, expected))
+            if not os.path.exists(b) or not filecmp.cmp(a, b, shallow=False):
+                bad.append(os.path.relpath(a, expected))
+    if bad:
+        sys.exit(f"MISMATCH after {what}: {len(bad)} files differ or are missing, e.g. {bad[:3]}")
+
+
+def timed(cmd, env):
+    start = time.monotonic()
+    p = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(p.pid, 0)
+    wall = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"FAILED: {' '.join(cmd)} exited with {os.waitstatus_to_exitcode(status)}")
+    return wall, usage.ru_maxrss / 1024.0  # MiB (the wine process is the Windows process)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--size", type=int, default=300, help="client size in MiB (30, 300, 1024, 5120)")
+    ap.add_argument("--runs", type=int, default=5)
+    args = ap.parse_args()
+    work = os.environ["BENCH_WORK"]  # set up by run.sh, with the session
+    prefix = os.environ["WINEPREFIX"]
+    wine = os.environ.get("SKIN_WINE", "wine")
+    env = dict(os.environ, SAMPLE_CLIENT_CLOSE_AFTER="500")
+    client = os.path.join(work, "client")
+    print(f"generating a {args.size} MiB client ...", flush=True)
+    make_client(client, args.size)
+    nfiles = sum(len(fs) for _, _, fs in os.walk(client))
+    installed = tree_bytes(client)
+    mib = installed / 1048576
+
+    i686 = os.environ.get("BENCH_I686", "unknown")
+    try:
+        pkg = {}
+        for name, extra in (("resource", []), ("beside", ["--zip-beside"])):
+            out = os.path.join(work, name, "setup.exe")
+            os.makedirs(os.path.dirname(out))
+            subprocess.run([os.path.join(ROOT, "tools", "mkinstaller"), "--stub", os.path.join(BUILD, "bin", "installer.exe"),
+                            "--config", os.path.join(ROOT, "sample", "app.txt"), "--skin", os.path.join(ROOT, "sample", "skin"),
+                            "--client", client, "--out", out] + extra,
+                           env=dict(env, MKINSTALLER_EXE=os.path.join(BUILD, "bin", "mkinstaller.exe")), check=True,
+                           stdout=subprocess.DEVNULL)
+            pkg[name] = out
+        sizes = {"resource": os.path.getsize(pkg["resource"]),
+                 "beside": os.path.getsize(pkg["beside"]) + os.path.getsize(pkg["beside"][:-3] + "zip")}
+        plainzip = os.path.join(work, "plain.zip")
+        with zipfile.ZipFile(plainzip, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
+            for d, _, fs in os.walk(client):
+                for f in fs:
+                    z.write(os.path.join(d, f), os.path.relpath(os.path.join(d, f), client))
+
+        target = os.path.join(prefix, "drive_c", "Program Files", "XingChen", "starfall")
+        copyto = os.path.join(prefix, "drive_c", "copy")
+        unzipto = os.path.join(work, "unzipped")
+
+        def reset():
+            for p in (target, copyto, unzipto):
+                shutil.rmtree(p, ignore_errors=True)
+            for key in (r"HKLM\Software\XingChen", r"HKCU\Software\XingChen",
+                        r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\XingChenstarfall"):
+                subprocess.run([wine, "reg", "delete", key, "/f"], env=env, capture_output=True)
+
+        ways = {
+            "setup.exe silent (resource)": (lambda: [wine, pkg["resource"], "silent"], target),
+            "setup.exe silent (--zip-beside)": (lambda: [wine, pkg["beside"], "silent"], target),
+            "xcopy /E under Wine (floor)": (lambda: [wine, "xcopy", "/E", "/I", "/Q", "/Y", "Z:" + client.replace("/", "\\"),
+                                                     "C:\\copy"], copyto),
+            "native unzip of a plain zip": (lambda: ["unzip", "-q", "-o", plainzip, "-d", unzipto], unzipto),
+        }
+        results = {k: [] for k in ways}
+        for rnd in range(args.runs + 1):  # round 0 warms up
+            for what, (cmd, where) in ways.items():
+                reset()
+                wall, rss = timed(cmd(), env)
+                verify(client, where, what)
+                if rnd:
+                    results[what].append((wall, rss))
+            print(f"round {rnd} done", flush=True)
+        floor = statistics.median(w for w, _ in results["xcopy /E under Wine (floor)"])
+        print(f"\nclient: {mib:.0f} MiB in {nfiles} files; {args.runs} runs each after a warm-up; tmpfs; wine64")
+        print("| what | median s | min s | max s | MiB/s | × floor | peak RSS MiB | package / installed |")
+        print("|---|---|---|---|---|---|---|---|")
+        for what, rs in results.items():
+            walls = [w for w, _ in rs]
+            med = statistics.median(walls)
+            size = {"setup.exe silent (resource)": sizes["resource"], "setup.exe silent (--zip-beside)": sizes["beside"],
+                    "native unzip of a plain zip": os.path.getsize(plainzip)}.get(what)
+            print(f"| {what} | {med:.2f} | {min(walls):.2f} | {max(walls):.2f} | {mib / med:.0f} | {med / floor:.2f} | "
+                  f"{max(r for _, r in rs):.0f} | {'%.3f' % (size / installed) if size else '—'} |")
+        print(f"\nNSIS: skipped (it is 32-bit code; runs here: {i686})" if i686 != "yes" else "\nNSIS: not wired up yet")
+        print("download way (nginx vs curl): not measured yet")
+    finally:
+        pass
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The install benchmark (see bench/bench.py): a copy of the build's test
+# prefix on tmpfs, one Xvfb and one persistent wineserver for every run.
+#   bash bench/run.sh [--size MiB] [--runs N]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=/dev/shm/skin-bench
+[[ -f $root/build-x64/bin/installer.exe ]] || { echo "build first: SKIP_SETUP=1 bash scripts/build.sh x86_64" >&2; exit 1; }
+rm -rf "$work"
+mkdir -p "$work"
+cp -a "$root/build-x64/wineprefix" "$work/prefix"
+export WINEPREFIX=$work/prefix BENCH_WORK=$work WINEDEBUG=-all
+source "$root/scripts/wine-session.sh"
+skin_session_start x86_64
+if skin_runs_i686; then export BENCH_I686=yes; else export BENCH_I686="no: $_skin_i686_why"; fi
+python3 "$root/bench/bench.py" "$@"
