@@ -75,7 +75,6 @@ CInstallWnd::~CInstallWnd() {
     worker.reset();  // stops a running worker before the members it reads go
     record.Clear();
     payload.Close();
-    payloadBuffer.Free();
 }
 
 LRESULT CInstallWnd::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -96,10 +95,10 @@ bool CInstallWnd::OpenPayload() {
     wchar_t exe[1024] = {};
     DWORD n = GetModuleFileNameW(nullptr, exe, 1023);
     if (n == 0 || n >= 1023) return false;
-    if (!::OpenPayloadOf(exe, payload, payloadBuffer)) return false;
+    if (!::OpenPayloadOf(exe, payload, payloadBytes)) return false;
     // Without the resource the archive came from the neighbouring file; the
     // worker reads the inner archive from there again, piece by piece.
-    if (payloadBuffer.size == 0) PayloadZipPath(exe, payloadPath_, 1024);
+    if (payloadBytes.size == 0) PayloadZipPath(exe, payloadPath_, 1024);
     return true;
 }
 
@@ -527,9 +526,9 @@ InstallJob CInstallWnd::MakeJob() {
     job.archiveName = archiveName.c_str();
     job.manifestUrl = manifestUrl.c_str();
     job.payload = &payload;
-    if (payloadBuffer.size > 0) {
-        job.payloadBytes = payloadBuffer.data;
-        job.payloadSize = payloadBuffer.size;
+    if (payloadBytes.size > 0) {
+        job.payloadBytes = payloadBytes.data;
+        job.payloadSize = payloadBytes.size;
     } else if (payloadPath_[0]) {
         job.payloadPath = payloadPath_;
     }
@@ -746,11 +745,15 @@ void CInstallWnd::CheckInstalledVersion() {
 bool CInstallWnd::OpenPayloadBytes(const void* bytes, size_t size) {
     payload.Close();
     payloadOpen = false;
-    if (!bytes || size == 0 || size > UINT32_MAX - 2 || !payloadBuffer.Resize(uint32_t(size), true))
+    payloadBytes = PayloadBytes();
+    XData& copy = payloadBytes.copy;
+    if (!bytes || size == 0 || size > UINT32_MAX - 2 || !copy.Resize(uint32_t(size), true))
         return false;
-    std::memcpy(payloadBuffer.data, bytes, size);
-    payloadBuffer.SetSize(uint32_t(size));
-    payloadOpen = payload.OpenFromMemory(payloadBuffer.data, payloadBuffer.size, GetArchivePassword());
+    std::memcpy(copy.data, bytes, size);
+    copy.SetSize(uint32_t(size));
+    payloadBytes.data = copy.data;
+    payloadBytes.size = copy.size;
+    payloadOpen = payload.OpenFromMemory(copy.data, copy.size, GetArchivePassword());
     return payloadOpen;
 }
 

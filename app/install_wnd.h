@@ -16,6 +16,7 @@
 #include "client/app_file.h"
 #include "client/client_info.h"
 #include "client/fixed_string.h"
+#include "support/payload.h"
 #include "client/update_download.h"
 #include "support/data.h"
 #include "support/zip.h"
@@ -122,7 +123,7 @@ public:
 
     // Members in the order the installer's design lists them.
     XZip payload;
-    XData payloadBuffer;  // must outlive payload
+    PayloadBytes payloadBytes;  // must outlive payload
     bool payloadOpen = false;
     bool silent = false;  // set by the entry before the window is made
     bool innerArchivePresent = false;

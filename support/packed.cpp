@@ -86,8 +86,6 @@ uint32_t WritePacked(void* out, uint32_t capacity, const void* plaintext, uint32
     return length + kPackedHeaderSize;
 }
 
-namespace {
-
 // Locked resource memory lives as long as the module; no release needed.
 const uint8_t* FindResourceBytes(HMODULE module, const wchar_t* type, uint16_t id, uint32_t* size) {
     *size = 0;
@@ -101,8 +99,6 @@ const uint8_t* FindResourceBytes(HMODULE module, const wchar_t* type, uint16_t i
     *size = n;
     return static_cast<const uint8_t*>(bytes);
 }
-
-}  // namespace
 
 uint32_t GetResource(void* destination, uint32_t capacity, HMODULE module, const wchar_t* type,
                      uint16_t id) {

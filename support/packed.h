@@ -35,6 +35,9 @@ uint32_t WritePacked(void* out, uint32_t capacity, const void* plaintext, uint32
 // otherwise copies min(capacity, size) bytes and answers that count.
 uint32_t GetResource(void* destination, uint32_t capacity, HMODULE module, const wchar_t* type,
                      uint16_t id);
+// The resource's bytes where the module maps them (valid while it stays
+// loaded), or null.
+const uint8_t* FindResourceBytes(HMODULE module, const wchar_t* type, uint16_t id, uint32_t* size);
 bool LoadPackedResource(XData& out, HMODULE module, const wchar_t* type, uint16_t id);
 // Maps the executable as data (its code never runs) for the same lookup.
 bool LoadPackedResourceFromFile(XData& out, const wchar_t* file, const wchar_t* type, uint16_t id);

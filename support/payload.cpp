@@ -19,22 +19,51 @@ bool PayloadZipPath(const wchar_t* executable, wchar_t* out, size_t capacity) {
     return true;
 }
 
-bool OpenPayloadOf(const wchar_t* executable, XZip& zip, XData& buffer) {
+namespace {
+
+// True when the resource is there (even damaged: then the bytes stay empty).
+bool MapPayloadResource(const wchar_t* executable, PayloadBytes& bytes) {
+    bytes.module.reset(LoadLibraryExW(executable, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    uint32_t size = 0;
+    const uint8_t* mapped =
+        bytes.module ? FindResourceBytes(bytes.module.get(), L"tail", 1, &size) : nullptr;
+    if (!mapped) {
+        bytes.module.reset();
+        return false;
+    }
+    if (!IsPacked(mapped, size)) {
+        bytes.data = mapped;
+        bytes.size = size;
+        return true;
+    }
+    if (bytes.copy.Resize(size, true)) bytes.copy.SetSize(Unwrap(bytes.copy.data, size, mapped, size));
+    bytes.module.reset();
+    // The empty container marks a package whose payload lies beside it.
+    if (bytes.copy.size == 0) return false;
+    bytes.data = bytes.copy.data;
+    bytes.size = bytes.copy.size;
+    return true;
+}
+
+}  // namespace
+
+bool OpenPayloadOf(const wchar_t* executable, XZip& zip, PayloadBytes& bytes) {
     if (!executable) return false;
-    if (LoadPackedResourceFromFile(buffer, executable, L"tail", 1)) {
+    if (MapPayloadResource(executable, bytes)) {
         // A resource that is there but damaged is final: the file beside the
         // program must not take over from it.
-        return zip.OpenFromMemory(buffer.data, buffer.size, GetArchivePassword());
+        return bytes.size <= UINT32_MAX &&
+               zip.OpenFromMemory(bytes.data, uint32_t(bytes.size), GetArchivePassword());
     }
     wchar_t beside[1024];
     if (!PayloadZipPath(executable, beside, 1024)) return false;
     return zip.OpenFromFile(beside, GetArchivePassword());
 }
 
-bool OpenPayload(XZip& zip, XData& buffer) {
+bool OpenPayload(XZip& zip, PayloadBytes& bytes) {
     wchar_t path[1024] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, 1023);
     if (n == 0 || n >= 1023) return false;
     path[n] = 0;
-    return OpenPayloadOf(path, zip, buffer);
+    return OpenPayloadOf(path, zip, bytes);
 }

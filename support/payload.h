@@ -3,15 +3,28 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-class XData;
+#include "support/data.h"
+#include "support/handle.h"
+
 class XZip;
 
-// For the running executable. buffer receives the resource's bytes and must
-// outlive the archive's use (the archive reads it in place).
-bool OpenPayload(XZip& zip, XData& buffer);
+// The payload's bytes when they come from the resource: a plain archive is
+// read where the executable is mapped (pages come in as they are read); one
+// in the scrambled container of older packages has to be unscrambled whole
+// into a copy. Empty for the archive beside. Must outlive the archive's use.
+struct PayloadBytes {
+    UniqueModule module;
+    XData copy;
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+};
+
+// For the running executable.
+bool OpenPayload(XZip& zip, PayloadBytes& bytes);
 // The same search for any executable file.
-bool OpenPayloadOf(const wchar_t* executable, XZip& zip, XData& buffer);
+bool OpenPayloadOf(const wchar_t* executable, XZip& zip, PayloadBytes& bytes);
 // The neighbouring archive's path: everything after the last "." replaced
 // by "zip". False when the path has no "." or the result does not fit.
 bool PayloadZipPath(const wchar_t* executable, wchar_t* out, size_t capacity);

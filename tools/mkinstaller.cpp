@@ -34,8 +34,8 @@ namespace {
 constexpr size_t kMaxEntries = kUpdateItemsMax;
 // Characters of names the installed-file record ("uninst.dat") can hold.
 constexpr uint64_t kMaxRecordCharacters = 1300000;
-// Above this the installer (32-bit) would have to map the resource and keep
-// a copy of it in memory, the payload buffer.
+// Above this the installer (32-bit) could fail to map the resource within its
+// address space.
 constexpr uint64_t kMaxResourcePayload = 256ull << 20;
 
 // --- output: the console gets wide text; pipes and files get UTF-8, which
@@ -481,22 +481,20 @@ bool DropResource(const std::wstring& exe, const wchar_t* type, int keep, const 
     return UpdateLanguages(exe, type, languages, standIn, standInSize, error);
 }
 
+// The archive goes in as it is, not in the scrambled container: its entries
+// are encrypted already, and the installer reads it where the executable is
+// mapped instead of unscrambling a copy of the whole. (Installers of either
+// kind read both forms.)
 bool WritePayloadResource(const std::wstring& exe, const std::wstring& payload, ToolError* error) {
     XData plain;
     if (!plain.ReadFromFile(payload.c_str())) {
         *error = {payload, L"cannot be read back: " + LastErrorText(GetLastError())};
         return false;
     }
-    XData packed;
-    if (!packed.Resize(plain.size + kPackedHeaderSize, true)) {
-        *error = {payload, L"does not fit in memory; use --zip-beside"};
-        return false;
-    }
-    uint32_t n = WritePacked(packed.data, packed.capacity, plain.data, plain.size);
-    plain.Free();
     UniqueResourceUpdate update(BeginUpdateResourceW(exe.c_str(), FALSE));
-    if (!n || !update ||
-        !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), kResourceLanguage, packed.data, n) ||
+    if (!plain.size || !update ||
+        !UpdateResourceW(update.get(), L"TAIL", MAKEINTRESOURCEW(1), kResourceLanguage, plain.data,
+                         plain.size) ||
         !EndUpdateResourceW(update.release(), FALSE)) {
         *error = {exe, L"cannot take the payload resource: " + LastErrorText(GetLastError())};
         return false;

@@ -81,14 +81,14 @@ TEST(OpenPayload, ResourceComesFirstAndIsFinal) {
 
     {  // no resource: the archive beside the program
         XZip zip;
-        XData buffer;
+        PayloadBytes buffer;
         ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
         EXPECT_EQ(ContentOf(zip, L"THEME.TXT"), "from file");
     }
     ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(resourceZip)));
     {  // a resource wins over the file
         XZip zip;
-        XData buffer;
+        PayloadBytes buffer;
         ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
         EXPECT_EQ(ContentOf(zip, L"theme.txt"), "from resource");
     }
@@ -96,24 +96,36 @@ TEST(OpenPayload, ResourceComesFirstAndIsFinal) {
     ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(std::vector<uint8_t>(junk.begin(), junk.end()))));
     {  // a broken resource does not fall back to the file
         XZip zip;
-        XData buffer;
+        PayloadBytes buffer;
         EXPECT_FALSE(OpenPayloadOf(exe.c_str(), zip, buffer));
         EXPECT_FALSE(zip.IsOpen());
     }
     DeleteFileW((dir / L"\u5B89\u88C5.zip").c_str());
-    ASSERT_TRUE(AddResource(exe, L"TAIL", Packed(resourceZip)));
-    {  // and works without any file beside it
+    // Without any file beside it, in the scrambled container of older
+    // packages (unscrambled into a copy) and as the plain archive of newer
+    // ones (read where the executable is mapped, never copied).
+    struct Form {
+        const char* what;
+        std::vector<uint8_t> resource;
+        bool copied;
+    } forms[] = {{"scrambled", Packed(resourceZip), true}, {"plain", resourceZip, false}};
+    for (const Form& f : forms) {
+        SCOPED_TRACE(f.what);
+        ASSERT_TRUE(AddResource(exe, L"TAIL", f.resource));
         XZip zip;
-        XData buffer;
+        PayloadBytes buffer;
         ASSERT_TRUE(OpenPayloadOf(exe.c_str(), zip, buffer));
-        EXPECT_EQ(zip.Count(), 1);
+        EXPECT_EQ(ContentOf(zip, L"theme.txt"), "from resource");
+        EXPECT_EQ(buffer.size, resourceZip.size());
+        EXPECT_EQ(f.copied, buffer.copy.size > 0);
+        EXPECT_EQ(f.copied, !buffer.module);
     }
 }
 
 TEST(OpenPayload, NothingToFind) {
     testing_util::TempDir dir;
     XZip zip;
-    XData buffer;
+    PayloadBytes buffer;
     // The test program carries no payload and has no archive beside it.
     EXPECT_FALSE(OpenPayload(zip, buffer));
     EXPECT_FALSE(OpenPayloadOf((dir / L"missing.exe").c_str(), zip, buffer));

@@ -183,7 +183,7 @@ TEST(Mkinstaller, PacksEverythingIntoTheResources) {
     EXPECT_EQ(FilesIn(p.out), std::vector<std::wstring>{L"setup.exe"});  // no temporaries left
 
     XZip payload;
-    XData buffer;
+    PayloadBytes buffer;
     ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
     for (const auto& name : FilesIn(testing_util::SourcePath("sample/skin") + L"\\")) {
         XData got;
@@ -221,7 +221,7 @@ TEST(Mkinstaller, ZipBesideReplacesAPayloadTheStubCarries) {
     EXPECT_TRUE(testing_util::FileExists(p.out + L"\u5B89\u88C5 setup.zip"));
 
     XZip payload;
-    XData buffer;
+    PayloadBytes buffer;
     ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
     EXPECT_EQ(buffer.size, 0u);  // read from the file, not a resource
     // No uninstaller program beside that stub: packed without one, and said so.
@@ -249,7 +249,7 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << "a warning names the unsafe entry";
 
     XZip payload;
-    XData buffer;
+    PayloadBytes buffer;
     ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
     XData innerBytes;
     ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
@@ -312,7 +312,7 @@ TEST(Mkinstaller, ReadsTheConfigurationInEveryEncoding) {
         ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1)) << c.what;
         EXPECT_STREQ(config.GetName(), kName) << c.what;
         XZip payload;
-        XData buffer;
+        PayloadBytes buffer;
         ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
         EXPECT_EQ(payload.Find(L"app.zip", nullptr), -1) << "no client: the download way";
     }
@@ -446,7 +446,7 @@ TEST(Mkinstaller, NamesZipBesideWhenThePayloadIsTooLargeForAResource) {
     r = RunTool(args);
     ASSERT_EQ(r.code, 0u) << r.err;
     XZip payload;
-    XData buffer;
+    PayloadBytes buffer;
     ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
     ExpectClient(payload, p.tree);
 
