@@ -22,7 +22,7 @@ for exe in "${exes[@]}"; do
   strict=0
   if grep -a -q -E "$elevated" "$exe"; then
     strict=1
-  elif [[ $name == installer.exe ]]; then
+  elif [[ $name == installer.exe || $name == uninstaller.exe ]]; then
     # Without its manifest it would be checked leniently; that is a fault too.
     echo "$name does not ask for administrator rights"; bad=1
   fi

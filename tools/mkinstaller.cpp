@@ -630,6 +630,14 @@ bool AddUninstaller(const Options& o, CClientInfo& config, ArchiveWriter& inner,
              L", so the system's Uninstall will not work for it");
         return true;
     }
+    // It becomes one more entry of the installed-file record.
+    if (size_t(inner.Count()) >= kMaxEntries) {
+        *error = {o.client.empty() ? o.clientZip : o.client,
+                  L"has " + Number(inner.Count()) + L" files and folders; with " + name +
+                      L" that is more than the " + Number(kMaxEntries) +
+                      L" entries the installer records"};
+        return false;
+    }
     std::wstring copy = temp.Make(L".uninstaller.exe");
     if (!CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
         *error = {copy, L"cannot be written: " + LastErrorText(GetLastError())};

@@ -418,7 +418,16 @@ TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
     EXPECT_NE(r.err.find("more than 10000"), std::string::npos) << r.err;
     EXPECT_TRUE(FilesIn(p.out).empty());
 
-    // Exactly 10,000 is fine.
+    // Exactly 10,000 leaves no room for the packed uninstaller's entry.
+    entries.pop_back();
+    ASSERT_TRUE(testing_util::WriteAll(source, fixture::MakeZip(entries, nullptr)));
+    r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                 testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    EXPECT_EQ(r.code, 1u);
+    EXPECT_NE(r.err.find("has 10000 files and folders; with unins000.exe"), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesIn(p.out).empty());
+
+    // 9,999 and the uninstaller fill the record exactly.
     entries.pop_back();
     ASSERT_TRUE(testing_util::WriteAll(source, fixture::MakeZip(entries, nullptr)));
     r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
