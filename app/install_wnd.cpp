@@ -96,9 +96,15 @@ bool CInstallWnd::OpenPayload() {
     DWORD n = GetModuleFileNameW(nullptr, exe, 1023);
     if (n == 0 || n >= 1023) return false;
     if (!::OpenPayloadOf(exe, payload, payloadBytes)) return false;
-    // Without the resource the archive came from the neighbouring file; the
-    // worker reads the inner archive from there again, piece by piece.
-    if (payloadBytes.size == 0) PayloadZipPath(exe, payloadPath_, 1024);
+    // The worker reads the inner archive piece by piece from a file: the
+    // neighbouring archive, or this program's own file where the resource
+    // lies in it.
+    if (payloadBytes.size == 0) {
+        PayloadZipPath(exe, payloadPath_, 1024);
+    } else if (payloadBytes.fileOffset != PayloadBytes::kNotInFile) {
+        std::wmemcpy(payloadPath_, exe, n + 1);
+        payloadOffset_ = payloadBytes.fileOffset;
+    }
     return true;
 }
 
@@ -529,8 +535,10 @@ InstallJob CInstallWnd::MakeJob() {
     if (payloadBytes.size > 0) {
         job.payloadBytes = payloadBytes.data;
         job.payloadSize = payloadBytes.size;
-    } else if (payloadPath_[0]) {
+    }
+    if (payloadPath_[0]) {
         job.payloadPath = payloadPath_;
+        job.payloadOffset = payloadOffset_;
     }
     job.downloadProgress = &downloadProgress;
     return job;

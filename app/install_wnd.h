@@ -178,6 +178,7 @@ private:
 
     // The payload's file when it did not come from the resource.
     wchar_t payloadPath_[1024] = {};
+    uint64_t payloadOffset_ = 0;  // where the payload starts in payloadPath_
 
     // Progress handed from the worker to the UI thread: the worker formats
     // the texts into this snapshot; a timer of the UI thread puts the latest

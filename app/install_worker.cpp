@@ -183,11 +183,12 @@ bool IsEmptyArchive(const uint8_t* bytes, uint32_t size) {
     return u16(4) == 0 && u16(6) == 0 && u16(8) == 0 && u16(10) == 0 && 22u + u16(20) == size;
 }
 
-// The inner archive as it lies in the payload: the payload's bytes in memory
-// or its file, from offset on.
+// The inner archive as it lies in the payload, offset bytes into it: read
+// from the payload's file where there is one (the system's cache, not this
+// process's memory, holds what was read), else from its bytes in memory.
 bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArchive& inner) {
     const char* password = GetArchivePassword();
-    if (job.payloadBytes) {
+    if (!job.payloadPath) {
         if (offset > job.payloadSize || size > job.payloadSize - offset || size > UINT32_MAX)
             return false;
         const uint8_t* bytes = static_cast<const uint8_t*>(job.payloadBytes) + offset;
@@ -196,6 +197,8 @@ bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArc
                inner.data.OpenFromMemory(bytes, size, password) &&
                inner.names.Count() == inner.data.Count();
     }
+    if (offset > UINT64_MAX - job.payloadOffset) return false;
+    offset += job.payloadOffset;
     if (!inner.names.OpenFromFileWindow(job.payloadPath, offset, size, password)) return false;
     if (inner.names.Count() == 0) return inner.empty = true;
     return inner.data.OpenFromFileWindow(job.payloadPath, offset, size, password) &&

@@ -30,10 +30,12 @@ struct InstallJob {
     const wchar_t* manifestUrl = nullptr;
     XZip* payload = nullptr;  // open; used only to find the inner archive
     // The payload's own source, for reading the inner archive piece by piece:
-    // its bytes in memory, or else its file.
+    // its bytes in memory, and/or the file it lies in from payloadOffset on
+    // (the file is preferred for the bulk of the reading).
     const void* payloadBytes = nullptr;
     uint64_t payloadSize = 0;
     const wchar_t* payloadPath = nullptr;
+    uint64_t payloadOffset = 0;
     DownloadProgress* downloadProgress = nullptr;  // receives the manifest's digest
 };
 

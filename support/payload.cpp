@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "support/data.h"
+#include "support/handle.h"
 #include "support/packed.h"
 #include "support/zip.h"
 
@@ -21,6 +23,30 @@ bool PayloadZipPath(const wchar_t* executable, wchar_t* out, size_t capacity) {
 
 namespace {
 
+// A module loaded as a data file is the file mapped flat (the handle's low
+// bits mark the kind), so a resource's file offset is its distance from the
+// base. Confirmed against the file itself: where the mapping were laid out
+// otherwise, the payload is read from memory instead.
+uint64_t FileOffsetOf(const wchar_t* executable, HMODULE module, const uint8_t* mapped,
+                      uint32_t size) {
+    const auto base = reinterpret_cast<uintptr_t>(module) & ~uintptr_t(3);
+    const auto at = reinterpret_cast<uintptr_t>(mapped);
+    if (at < base) return PayloadBytes::kNotInFile;
+    const uint64_t offset = at - base;
+    uint8_t head[64];
+    const uint32_t n = size < sizeof(head) ? size : uint32_t(sizeof(head));
+    UniqueFile file(CreateFileW(executable, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OVERLAPPED where = {};
+    where.Offset = DWORD(offset);
+    where.OffsetHigh = DWORD(offset >> 32);
+    DWORD got = 0;
+    if (!file || !ReadFile(file.get(), head, n, &got, &where) || got != n ||
+        std::memcmp(head, mapped, n) != 0)
+        return PayloadBytes::kNotInFile;
+    return offset;
+}
+
 // True when the resource is there (even damaged: then the bytes stay empty).
 bool MapPayloadResource(const wchar_t* executable, PayloadBytes& bytes) {
     bytes.module.reset(LoadLibraryExW(executable, nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -34,6 +60,7 @@ bool MapPayloadResource(const wchar_t* executable, PayloadBytes& bytes) {
     if (!IsPacked(mapped, size)) {
         bytes.data = mapped;
         bytes.size = size;
+        bytes.fileOffset = FileOffsetOf(executable, bytes.module.get(), mapped, size);
         return true;
     }
     if (bytes.copy.Resize(size, true)) bytes.copy.SetSize(Unwrap(bytes.copy.data, size, mapped, size));

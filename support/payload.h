@@ -19,6 +19,12 @@ struct PayloadBytes {
     XData copy;
     const uint8_t* data = nullptr;
     uint64_t size = 0;
+    // Where the mapped resource starts in the executable's file, so the
+    // bulk of it can be read from the file (through the system's cache)
+    // instead of through the mapping, which would count against the
+    // process's memory as it is touched.
+    static constexpr uint64_t kNotInFile = ~uint64_t(0);
+    uint64_t fileOffset = kNotInFile;
 };
 
 // For the running executable.

@@ -5,6 +5,7 @@
 #include <minizip/ioapi.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -65,11 +66,20 @@ int ZCALLBACK MemoryClose(voidpf, voidpf stream) {
 
 int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 
-// A window's cursor: the open file and the position inside the window.
+// The reader asks for a byte or a header at a time while it walks headers:
+// each would be a system call (and under Wine sometimes a server round trip),
+// so reads come from a buffer filled a large piece at a time.
+constexpr uint32_t kWindowBuffer = 256 * 1024;
+
+// A window's cursor: the open file, the position inside the window, and
+// the bytes buffered from bufferStart on.
 struct WindowCursor {
     const ZipFileWindow* window;
     UniqueFile file;
     uint64_t position;
+    std::unique_ptr<uint8_t[]> buffer;
+    uint64_t bufferStart;
+    uint32_t bufferLength;
 };
 
 HANDLE OpenShared(const wchar_t* path) {
@@ -77,14 +87,15 @@ HANDLE OpenShared(const wchar_t* path) {
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Positioned reads: one call each, no separate seek.
 uint64_t ReadAt(HANDLE file, uint64_t at, void* buffer, uint64_t count) {
-    LARGE_INTEGER to;
-    to.QuadPart = LONGLONG(at);
-    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) return 0;
     uint64_t done = 0;
     while (done < count) {
         DWORD want = count - done > (1u << 30) ? (1u << 30) : DWORD(count - done), got = 0;
-        if (!ReadFile(file, static_cast<uint8_t*>(buffer) + done, want, &got, nullptr) || got == 0)
+        OVERLAPPED where = {};
+        where.Offset = DWORD(at + done);
+        where.OffsetHigh = DWORD((at + done) >> 32);
+        if (!ReadFile(file, static_cast<uint8_t*>(buffer) + done, want, &got, &where) || got == 0)
             break;
         done += got;
     }
@@ -95,17 +106,42 @@ voidpf ZCALLBACK WindowOpen(voidpf opaque, const void*, int mode) {
     if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
     auto* window = static_cast<const ZipFileWindow*>(opaque);
     UniqueFile file(OpenShared(window->path));
-    if (!file) return nullptr;
-    return new (std::nothrow) WindowCursor{window, std::move(file), 0};
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kWindowBuffer]);
+    if (!file || !buffer) return nullptr;
+    return new (std::nothrow) WindowCursor{window, std::move(file), 0, std::move(buffer), 0, 0};
 }
 
 uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buf, uLong size) {
-    auto* cursor = static_cast<WindowCursor*>(stream);
-    uint64_t left = cursor->window->size - cursor->position;
-    uint64_t n = ReadAt(cursor->file.get(), cursor->window->offset + cursor->position, buf,
-                        left < size ? left : size);
-    cursor->position += n;
-    return static_cast<uLong>(n);
+    auto* c = static_cast<WindowCursor*>(stream);
+    const uint64_t left = c->window->size - c->position;
+    const uint64_t want = left < size ? left : size;
+    auto* out = static_cast<uint8_t*>(buf);
+    uint64_t done = 0;
+    while (done < want) {
+        if (c->position >= c->bufferStart && c->position < c->bufferStart + c->bufferLength) {
+            uint64_t at = c->position - c->bufferStart;
+            uint64_t n = c->bufferLength - at;
+            if (n > want - done) n = want - done;
+            std::memcpy(out + done, c->buffer.get() + at, size_t(n));
+            done += n;
+            c->position += n;
+            continue;
+        }
+        if (want - done >= kWindowBuffer) {
+            // A large read goes straight to the caller's memory.
+            uint64_t n = ReadAt(c->file.get(), c->window->offset + c->position, out + done, want - done);
+            done += n;
+            c->position += n;
+            break;
+        }
+        uint64_t fill = c->window->size - c->position;
+        if (fill > kWindowBuffer) fill = kWindowBuffer;
+        c->bufferStart = c->position;
+        c->bufferLength = uint32_t(ReadAt(c->file.get(), c->window->offset + c->position,
+                                          c->buffer.get(), fill));
+        if (c->bufferLength == 0) break;
+    }
+    return static_cast<uLong>(done);
 }
 
 ZPOS64_T ZCALLBACK WindowTell(voidpf, voidpf stream) {

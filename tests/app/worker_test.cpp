@@ -192,14 +192,18 @@ TEST(InstallWorker, ReadsAPlainInnerArchiveInPlaceAndAnEncryptedOneThroughACopy)
                                          {"bin/a.txt", "alpha"},
                                          {"data/big.bin", fixture::Noise(3 << 20, 5)},
                                          {"data/stored.bin", fixture::Noise(70000, 6), false, true}};
+    enum Source { kMemory, kFile, kMemoryAndFile };
     struct Case {
         const char* what;
         bool encryptedWhole;
-        bool fromFile;
-    } cases[] = {{"plain, in memory", false, false},
-                 {"plain, in a file", false, true},
-                 {"encrypted whole, in memory", true, false},
-                 {"encrypted whole, in a file", true, true}};
+        Source source;
+    } cases[] = {{"plain, in memory", false, kMemory},
+                 {"plain, in a file", false, kFile},
+                 // As the resource in the program's own file: mapped for the
+                 // payload's directory, the inner archive read from the file.
+                 {"plain, in memory and inside a larger file", false, kMemoryAndFile},
+                 {"encrypted whole, in memory", true, kMemory},
+                 {"encrypted whole, in a file", true, kFile}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir temp;
@@ -208,21 +212,32 @@ TEST(InstallWorker, ReadsAPlainInnerArchiveInPlaceAndAnEncryptedOneThroughACopy)
              fixture::InnerArchiveItem(fixture::MakeZip(client, GetArchivePassword()), c.encryptedWhole)},
             GetArchivePassword());
         std::wstring zipPath = temp / L"setup.zip";
-        ASSERT_TRUE(testing_util::WriteAll(zipPath, bytes));
+        const size_t prefix = c.source == kMemoryAndFile ? 4099 : 0;
+        std::vector<uint8_t> file(prefix, 'M');
+        file.insert(file.end(), bytes.begin(), bytes.end());
+        ASSERT_TRUE(testing_util::WriteAll(zipPath, file));
         XZip zip;
-        ASSERT_TRUE(c.fromFile ? zip.OpenFromFile(zipPath.c_str(), GetArchivePassword())
-                               : zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()),
-                                                    GetArchivePassword()));
+        ASSERT_TRUE(c.source == kFile ? zip.OpenFromFile(zipPath.c_str(), GetArchivePassword())
+                                      : zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()),
+                                                           GetArchivePassword()));
         std::wstring dir = temp / L"out\\";
         InstallJob job;
         job.installDir = dir.c_str();
         job.archiveName = L"app.zip";
         job.payload = &zip;
-        if (c.fromFile) {
-            job.payloadPath = zipPath.c_str();
-        } else {
+        if (c.source != kFile) {
             job.payloadBytes = bytes.data();
             job.payloadSize = bytes.size();
+        }
+        if (c.source != kMemory) {
+            job.payloadPath = zipPath.c_str();
+            job.payloadOffset = prefix;
+        }
+        if (c.source == kMemoryAndFile) {
+            // Spoil the memory's copy of the client's largest file: only
+            // a read from the file installs it right.
+            const size_t middle = bytes.size() / 2;
+            for (size_t i = middle; i < middle + 4096; ++i) bytes[i] ^= 0x5A;
         }
         const size_t before = CopiesInTemp();
         struct CopyWatch : RecordingReport {

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -119,6 +120,16 @@ TEST(OpenPayload, ResourceComesFirstAndIsFinal) {
         EXPECT_EQ(buffer.size, resourceZip.size());
         EXPECT_EQ(f.copied, buffer.copy.size > 0);
         EXPECT_EQ(f.copied, !buffer.module);
+        // The mapped archive is found in the file too, for the worker's reads.
+        if (f.copied) {
+            EXPECT_EQ(buffer.fileOffset, PayloadBytes::kNotInFile);
+        } else {
+            ASSERT_NE(buffer.fileOffset, PayloadBytes::kNotInFile);
+            XData file;
+            ASSERT_TRUE(file.ReadFromFile(exe.c_str()));
+            ASSERT_LE(buffer.fileOffset + resourceZip.size(), file.size);
+            EXPECT_EQ(0, std::memcmp(file.data + buffer.fileOffset, resourceZip.data(), resourceZip.size()));
+        }
     }
 }
 
