@@ -21,18 +21,32 @@ bool PayloadZipPath(const wchar_t* executable, wchar_t* out, size_t capacity) {
     return true;
 }
 
-namespace {
-
-// A module loaded as a data file is the file mapped flat (the handle's low
-// bits mark the kind), so a resource's file offset is its distance from the
-// base. Confirmed against the file itself: where the mapping were laid out
-// otherwise, the payload is read from memory instead.
-uint64_t FileOffsetOf(const wchar_t* executable, HMODULE module, const uint8_t* mapped,
+// Where the resource's bytes lie in the file. A module loaded as a data file
+// is the file mapped flat (the handle's low bits mark that kind); the running
+// program itself comes back as its image, laid out by section, so the
+// section table translates. Confirmed against the file: where the layout
+// were anything else, the payload is read from memory instead.
+uint64_t ResourceFileOffset(const wchar_t* executable, HMODULE module, const uint8_t* mapped,
                       uint32_t size) {
-    const auto base = reinterpret_cast<uintptr_t>(module) & ~uintptr_t(3);
-    const auto at = reinterpret_cast<uintptr_t>(mapped);
-    if (at < base) return PayloadBytes::kNotInFile;
-    const uint64_t offset = at - base;
+    const auto handle = reinterpret_cast<uintptr_t>(module);
+    const auto* base = reinterpret_cast<const uint8_t*>(handle & ~uintptr_t(3));
+    if (mapped < base) return PayloadBytes::kNotInFile;
+    uint64_t offset = uint64_t(mapped - base);
+    if ((handle & 3) == 0) {
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+        bool found = false;
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections && !found; ++i, ++section) {
+            const uint64_t rva = offset;
+            if (rva >= section->VirtualAddress &&
+                rva + size <= uint64_t(section->VirtualAddress) + section->SizeOfRawData) {
+                offset = section->PointerToRawData + (rva - section->VirtualAddress);
+                found = true;
+            }
+        }
+        if (!found) return PayloadBytes::kNotInFile;
+    }
     uint8_t head[64];
     const uint32_t n = size < sizeof(head) ? size : uint32_t(sizeof(head));
     UniqueFile file(CreateFileW(executable, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -47,6 +61,8 @@ uint64_t FileOffsetOf(const wchar_t* executable, HMODULE module, const uint8_t* 
     return offset;
 }
 
+namespace {
+
 // True when the resource is there (even damaged: then the bytes stay empty).
 bool MapPayloadResource(const wchar_t* executable, PayloadBytes& bytes) {
     bytes.module.reset(LoadLibraryExW(executable, nullptr, LOAD_LIBRARY_AS_DATAFILE));
@@ -60,7 +76,7 @@ bool MapPayloadResource(const wchar_t* executable, PayloadBytes& bytes) {
     if (!IsPacked(mapped, size)) {
         bytes.data = mapped;
         bytes.size = size;
-        bytes.fileOffset = FileOffsetOf(executable, bytes.module.get(), mapped, size);
+        bytes.fileOffset = ResourceFileOffset(executable, bytes.module.get(), mapped, size);
         return true;
     }
     if (bytes.copy.Resize(size, true)) bytes.copy.SetSize(Unwrap(bytes.copy.data, size, mapped, size));

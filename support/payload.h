@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <windows.h>
+
 #include "support/data.h"
 #include "support/handle.h"
 
@@ -26,6 +28,12 @@ struct PayloadBytes {
     static constexpr uint64_t kNotInFile = ~uint64_t(0);
     uint64_t fileOffset = kNotInFile;
 };
+
+// Where `size` bytes at `mapped`, a resource of module (loaded from
+// executable as a data file, or running as an image), lie in the file;
+// PayloadBytes::kNotInFile when that cannot be told for certain.
+uint64_t ResourceFileOffset(const wchar_t* executable, HMODULE module, const uint8_t* mapped,
+                            uint32_t size);
 
 // For the running executable.
 bool OpenPayload(XZip& zip, PayloadBytes& bytes);

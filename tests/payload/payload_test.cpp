@@ -150,3 +150,41 @@ TEST(OpenPayload, NothingToFind) {
         EXPECT_FALSE(OpenPayloadOf(bare.c_str(), zip, buffer));
     }
 }
+
+// The worker reads the payload from the program's file, so where a resource
+// lies in it must come out right for a module mapped flat as a data file and
+// for one laid out by section as an image (the running installer), and be
+// refused for bytes that are not the module's.
+TEST(OpenPayload, FindsTheResourceInTheFileForEitherMapping) {
+    testing_util::TempDir dir;
+    std::wstring exe = dir / L"\u5B89\u88C5.exe";
+    ASSERT_TRUE(CopyFileW(OwnExecutable().c_str(), exe.c_str(), FALSE));
+    std::vector<uint8_t> payload(300000);
+    uint32_t x = 11;
+    for (auto& b : payload) b = uint8_t((x = x * 1103515245 + 12345) >> 24);
+    ASSERT_TRUE(AddResource(exe, L"TAIL", payload));
+    XData file;
+    ASSERT_TRUE(file.ReadFromFile(exe.c_str()));
+
+    const struct {
+        const char* what;
+        DWORD flags;
+    } loads[] = {{"data file", LOAD_LIBRARY_AS_DATAFILE}, {"image", DONT_RESOLVE_DLL_REFERENCES}};
+    for (const auto& load : loads) {
+        SCOPED_TRACE(load.what);
+        UniqueModule module(LoadLibraryExW(exe.c_str(), nullptr, load.flags));
+        ASSERT_TRUE(module);
+        uint32_t size = 0;
+        const uint8_t* mapped = FindResourceBytes(module.get(), L"tail", 1, &size);
+        ASSERT_NE(mapped, nullptr);
+        ASSERT_EQ(size, payload.size());
+        uint64_t offset = ResourceFileOffset(exe.c_str(), module.get(), mapped, size);
+        ASSERT_NE(offset, PayloadBytes::kNotInFile);
+        ASSERT_LE(offset + size, file.size);
+        EXPECT_EQ(0, std::memcmp(file.data + offset, payload.data(), size));
+
+        std::vector<uint8_t> elsewhere(mapped, mapped + size);
+        EXPECT_EQ(ResourceFileOffset(exe.c_str(), module.get(), elsewhere.data(), size),
+                  PayloadBytes::kNotInFile);
+    }
+}
