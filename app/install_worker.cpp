@@ -2,13 +2,19 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "app/zip_stream.h"
 #include "client/app_file.h"
@@ -57,33 +63,30 @@ bool ReplaceWith(const wchar_t* temp, const wchar_t* target) {
     return false;
 }
 
+// Told of every piece of an entry written; answers false to stop writing.
+class EntryProgress {
+public:
+    virtual bool Piece(uint32_t count) = 0;
+
+protected:
+    ~EntryProgress() = default;
+};
+
 struct WriteContext {
     HANDLE file;
-    IInstallReport* report;
-    uint32_t total;
-    uint32_t done;
-    uint64_t bytesTotal;
-    uint64_t* bytesDone;
-    uint64_t sinceReport;
+    EntryProgress* progress;
 };
+
+bool WritePiece(const void* bytes, uint32_t count, void* context) {
+    auto* c = static_cast<WriteContext*>(context);
+    DWORD written = 0;
+    return WriteFile(c->file, bytes, count, &written, nullptr) && written == count &&
+           c->progress->Piece(count);
+}
 
 // Between reports of whole entries, a large entry reports its bytes now and
 // then (no name, done unchanged), so the speed line keeps moving.
 constexpr uint64_t kByteReportInterval = 1u << 20;
-
-bool WritePiece(const void* bytes, uint32_t count, void* context) {
-    auto* c = static_cast<WriteContext*>(context);
-    if (c->report->StopRequested()) return false;
-    DWORD written = 0;
-    if (!WriteFile(c->file, bytes, count, &written, nullptr) || written != count) return false;
-    *c->bytesDone += count;
-    c->sinceReport += count;
-    if (c->sinceReport >= kByteReportInterval) {
-        c->sinceReport = 0;
-        c->report->Progress(nullptr, c->total, c->done, c->bytesTotal, *c->bytesDone);
-    }
-    return true;
-}
 
 // True when path, with or without a trailing backslash, is a folder.
 bool IsFolder(const wchar_t* path) {
@@ -114,11 +117,15 @@ bool CreateParentOf(const wchar_t* path) {
 // open without sharing, cannot be deleted and stays.
 class StaleTempSweeper {
 public:
+    // Every writer calls this before writing in a folder; the first sweeps
+    // it, and the others wait for that, so no writer's own temporary file
+    // is ever taken for a stale one.
     void SweepParentOf(const wchar_t* path) {
         std::wstring folder(path);
         size_t cut = folder.rfind(L'\\');
         if (cut == std::wstring::npos) return;
         folder.resize(cut + 1);
+        std::lock_guard<std::mutex> hold(lock_);
         if (!swept_.insert(folder).second) return;
         WIN32_FIND_DATAW data;
         UniqueFind find(FindFirstFileW((folder + L"~in*.tmp").c_str(), &data));
@@ -140,6 +147,7 @@ public:
     }
 
 private:
+    std::mutex lock_;
     std::unordered_set<std::wstring> swept_;
 };
 
@@ -153,8 +161,33 @@ struct InnerArchive {
     UniqueFile tempFile;
     wchar_t tempPath[MAX_PATH] = {};
     bool empty = false;  // a valid archive without entries
+    // Where `data` reads from, so each writer can open a reader of its own:
+    // a file window, or else bytes in memory.
+    std::wstring sourcePath;
+    uint64_t sourceOffset = 0;
+    uint64_t sourceSize = 0;
+    const void* sourceBytes = nullptr;
 
     int Count() { return empty ? 0 : names.Count(); }
+
+    bool OpenFile(const wchar_t* path, uint64_t offset, uint64_t size, const char* password) {
+        sourcePath = path;
+        sourceOffset = offset;
+        sourceSize = size;
+        return names.OpenFromFileWindow(path, offset, size, password);
+    }
+    bool OpenMemory(const void* bytes, uint64_t size, const char* password) {
+        sourceBytes = bytes;
+        sourceSize = size;
+        return size <= UINT32_MAX && names.OpenFromMemory(bytes, uint32_t(size), password);
+    }
+    bool OpenReader(ZipStream& reader) const {
+        const char* password = GetArchivePassword();
+        return sourceBytes ? reader.OpenFromMemory(sourceBytes, sourceSize, password)
+                           : reader.OpenFromFileWindow(sourcePath.c_str(), sourceOffset,
+                                                       sourceSize, password);
+    }
+    bool OpenData() { return OpenReader(data) && names.Count() == data.Count(); }
 
     ~InnerArchive() {
         names.Close();
@@ -193,16 +226,13 @@ bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArc
             return false;
         const uint8_t* bytes = static_cast<const uint8_t*>(job.payloadBytes) + offset;
         if (IsEmptyArchive(bytes, uint32_t(size))) return inner.empty = true;
-        return inner.names.OpenFromMemory(bytes, uint32_t(size), password) &&
-               inner.data.OpenFromMemory(bytes, size, password) &&
-               inner.names.Count() == inner.data.Count();
+        return inner.OpenMemory(bytes, size, password) && inner.OpenData();
     }
     if (offset > UINT64_MAX - job.payloadOffset) return false;
     offset += job.payloadOffset;
-    if (!inner.names.OpenFromFileWindow(job.payloadPath, offset, size, password)) return false;
+    if (!inner.OpenFile(job.payloadPath, offset, size, password)) return false;
     if (inner.names.Count() == 0) return inner.empty = true;
-    return inner.data.OpenFromFileWindow(job.payloadPath, offset, size, password) &&
-           inner.names.Count() == inner.data.Count();
+    return inner.OpenData();
 }
 
 // The packaging tool stores the inner archive as it is (its entries carry
@@ -235,12 +265,9 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
             GetFileSizeEx(inner.tempFile.get(), &length)) {
             // Read back through the open handle's sharing: the copy has no
             // other name to be opened by.
-            if (inner.names.OpenFromFileWindow(inner.tempPath, 0, uint64_t(length.QuadPart), password)) {
+            if (inner.OpenFile(inner.tempPath, 0, uint64_t(length.QuadPart), password)) {
                 if (inner.names.Count() == 0) return inner.empty = true;
-                if (inner.data.OpenFromFileWindow(inner.tempPath, 0, uint64_t(length.QuadPart),
-                                                  password) &&
-                    inner.names.Count() == inner.data.Count())
-                    return true;
+                if (inner.OpenData()) return true;
             }
             inner.names.Close();
             inner.data.Close();
@@ -251,9 +278,199 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
     }
     if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
     if (IsEmptyArchive(inner.memory.data, inner.memory.size)) return inner.empty = true;
-    return inner.names.OpenFromMemory(inner.memory.data, inner.memory.size, password) &&
-           inner.data.OpenFromMemory(inner.memory.data, inner.memory.size, password) &&
-           inner.names.Count() == inner.data.Count();
+    return inner.OpenMemory(inner.memory.data, inner.memory.size, password) && inner.OpenData();
+}
+
+// Reports pieces of the entry being written on the calling thread, as the
+// one-at-a-time extraction and the tests' direct writes do.
+class ReportingProgress : public EntryProgress {
+public:
+    ReportingProgress(IInstallReport& report, uint32_t total, uint32_t done, uint64_t bytesTotal,
+                      uint64_t* bytesDone)
+        : report_(report), total_(total), done_(done), bytesTotal_(bytesTotal), bytesDone_(bytesDone) {}
+
+    bool Piece(uint32_t count) override {
+        if (report_.StopRequested()) return false;
+        *bytesDone_ += count;
+        sinceReport_ += count;
+        if (sinceReport_ >= kByteReportInterval) {
+            sinceReport_ = 0;
+            report_.Progress(nullptr, total_, done_, bytesTotal_, *bytesDone_);
+        }
+        return true;
+    }
+
+private:
+    IInstallReport& report_;
+    uint32_t total_, done_;
+    uint64_t bytesTotal_;
+    uint64_t* bytesDone_;
+    uint64_t sinceReport_ = 0;
+};
+
+bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress& progress);
+
+// What the extraction does with one entry, decided before anything is
+// written.
+struct EntryPlan {
+    enum Kind { kUnreadable, kRefused, kFolder, kFile } kind = kUnreadable;
+    std::wstring name;  // "\"-separated, as recorded
+    std::wstring path;  // in the installation directory
+    uint64_t size = 0;
+    // For a file entry, written by the writers:
+    std::atomic<uint64_t> written{0};
+    std::atomic<int> state{0};  // 0 not yet, 1 in place, 2 failed
+};
+
+// Entries are written side by side only when their order cannot matter:
+// no two of them name the same file, and no file stands where another entry
+// needs a folder. (Names are compared as Windows does: case and trailing dots
+// and blanks of each level do not count.) Otherwise one at a time, in order.
+bool OrderIsFree(const std::vector<EntryPlan>& plans) {
+    auto key = [](const std::wstring& path, size_t end) {
+        std::wstring k;
+        k.reserve(end);
+        size_t level = 0;
+        for (size_t i = 0; i <= end; ++i) {
+            if (i == end || path[i] == L'\\') {
+                while (k.size() > level && (k.back() == L'.' || k.back() == L' ')) k.pop_back();
+                if (i == end) break;
+                k += L'\\';
+                level = k.size();
+            } else {
+                k += wchar_t(towlower(path[i]));
+            }
+        }
+        return k;
+    };
+    std::unordered_set<std::wstring> entries, folders;
+    for (const EntryPlan& p : plans) {
+        if (p.kind != EntryPlan::kFile && p.kind != EntryPlan::kFolder) continue;
+        size_t end = p.path.size();
+        while (end > 0 && p.path[end - 1] == L'\\') --end;
+        if (!entries.insert(key(p.path, end)).second) return false;
+        for (size_t i = 0; i < end; ++i)
+            if (p.path[i] == L'\\') folders.insert(key(p.path, i));
+    }
+    for (const EntryPlan& p : plans) {
+        if (p.kind != EntryPlan::kFile) continue;
+        if (folders.count(key(p.path, p.path.size()))) return false;
+    }
+    return true;
+}
+
+// Writers that take the file entries in order, each with a reader of its
+// own, at most kLookahead entries ahead of the last one reported: a stop
+// leaves few files in place that the record does not name.
+class WriterPool {
+public:
+    static constexpr size_t kLookahead = 64;
+
+    WriterPool(const InnerArchive& inner, std::vector<EntryPlan>& plans, StaleTempSweeper& sweeper)
+        : inner_(inner), plans_(plans), sweeper_(sweeper) {}
+    ~WriterPool() { Stop(); }
+
+    // False when not even one writer could start.
+    bool Start(unsigned count) {
+        for (unsigned i = 0; i < count; ++i) {
+            std::unique_ptr<ZipStream> reader(new (std::nothrow) ZipStream);
+            if (!reader || !inner_.OpenReader(*reader)) break;
+            try {
+                threads_.emplace_back(&WriterPool::Run, this, reader.get());
+            } catch (...) {
+                break;
+            }
+            readers_.push_back(std::move(reader));
+        }
+        return !threads_.empty();
+    }
+
+    // Until entry i is written or anything was written; true once it is.
+    bool Wait(size_t i) {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (plans_[i].state == 0) changed_.wait_for(hold, std::chrono::milliseconds(100));
+        return plans_[i].state != 0;
+    }
+
+    void Reported(size_t i) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            reported_ = i;
+        }
+        changed_.notify_all();
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        threads_.clear();
+    }
+
+private:
+    class Progress : public EntryProgress {
+    public:
+        Progress(WriterPool& pool, EntryPlan& plan) : pool_(pool), plan_(plan) {}
+        bool Piece(uint32_t count) override {
+            uint64_t now = plan_.written += count;
+            if (now / kByteReportInterval != (now - count) / kByteReportInterval)
+                pool_.changed_.notify_all();
+            return !pool_.stop_.load();
+        }
+
+    private:
+        WriterPool& pool_;
+        EntryPlan& plan_;
+    };
+
+    void Run(ZipStream* reader) {
+        for (;;) {
+            size_t i;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                for (;;) {
+                    while (next_ < plans_.size() && plans_[next_].kind != EntryPlan::kFile) ++next_;
+                    if (stop_ || next_ >= plans_.size()) return;
+                    if (next_ < reported_ + kLookahead) break;
+                    changed_.wait(hold);
+                }
+                i = next_++;
+            }
+            EntryPlan& plan = plans_[i];
+            sweeper_.SweepParentOf(plan.path.c_str());
+            Progress progress(*this, plan);
+            bool ok = CreateParentOf(plan.path.c_str()) &&
+                      WriteEntryTo(*reader, int(i), plan.path.c_str(), progress);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                plan.state = ok ? 1 : 2;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const InnerArchive& inner_;
+    std::vector<EntryPlan>& plans_;
+    StaleTempSweeper& sweeper_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    size_t next_ = 0;
+    size_t reported_ = 0;
+    std::atomic<bool> stop_{false};
+    std::vector<std::unique_ptr<ZipStream>> readers_;
+    std::vector<std::thread> threads_;
+};
+
+// Writers beside the one reporting: one per processor, at least two (much of
+// a file's time is spent waiting on the file system, not computing), at most
+// four.
+unsigned WriterCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return std::min(4u, std::max(2u, unsigned(info.dwNumberOfProcessors)));
 }
 
 InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
@@ -262,57 +479,100 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
     const int count = inner.Count();
     const uint32_t total = static_cast<uint32_t>(count);
     uint64_t bytesTotal = 0, bytesDone = 0;
-    for (int i = 0; i < count; ++i)
-        if (!inner.names.IsDirectory(i)) bytesTotal += inner.data.SizeOf(i);
 
-    StaleTempSweeper sweeper;
-    CreateDirectoryTree(job.installDir, L'\\');
+    // Names first (the name reader serves one thread), then the bytes.
+    std::vector<EntryPlan> plans(size_t(count > 0 ? count : 0));
+    size_t files = 0;
     for (int i = 0; i < count; ++i) {
-        if (report.StopRequested()) {
-            result.outcome = InstallOutcome::kStopped;
-            return result;
+        EntryPlan& plan = plans[size_t(i)];
+        const bool directory = inner.names.IsDirectory(i);
+        if (!directory) {
+            plan.size = inner.data.SizeOf(i);
+            bytesTotal += plan.size;
         }
         wchar_t name[kZipNameCapacity] = {};
-        if (!inner.names.GetEntryName(i, name)) continue;  // no report, as if absent
-        ++result.entries;
+        if (!inner.names.GetEntryName(i, name)) continue;  // kUnreadable
         for (wchar_t* p = name; *p; ++p)
             if (*p == L'/') *p = L'\\';
-        const uint32_t done = static_cast<uint32_t>(i + 1);
-        bool directory = inner.names.IsDirectory(i);
+        plan.name = name;
         wchar_t path[MAX_PATH];
         // A name that would leave the directory or overflow the path is
         // refused: counted, reported without a name (so not recorded).
         if (!IsContainedEntryName(name) || !JoinInstallPath(path, job.installDir, name)) {
-            ++result.failed;
-            if (!directory) bytesDone += inner.data.SizeOf(i);
-            report.Progress(nullptr, total, done, bytesTotal, bytesDone);
+            plan.kind = EntryPlan::kRefused;
             continue;
         }
-        bool ok;
-        if (directory) {
-            // The tree maker takes an existing file for a made level, so
-            // the folder is checked for afterwards.
-            ok = (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES ||
-                  CreateDirectoryTree(path, L'\\')) &&
-                 IsFolder(path);
-        } else {
-            uint64_t before = bytesDone;
-            sweeper.SweepParentOf(path);
-            ok = CreateParentOf(path) &&
-                 WriteEntryFile(inner.data, i, path, report, total, i, bytesTotal, &bytesDone);
-            // What a failed entry would have written still counts as handled.
-            bytesDone = before + inner.data.SizeOf(i);
-            if (report.StopRequested()) {
-                result.outcome = InstallOutcome::kStopped;
-                return result;
-            }
+        plan.path = path;
+        plan.kind = directory ? EntryPlan::kFolder : EntryPlan::kFile;
+        if (!directory) ++files;
+    }
+
+    StaleTempSweeper sweeper;
+    CreateDirectoryTree(job.installDir, L'\\');
+    std::unique_ptr<WriterPool> pool;
+    if (files > 1 && OrderIsFree(plans)) {
+        pool.reset(new (std::nothrow) WriterPool(inner, plans, sweeper));
+        if (pool && !pool->Start(WriterCount())) pool.reset();
+    }
+    auto stopped = [&] {
+        if (pool) pool->Stop();
+        result.outcome = InstallOutcome::kStopped;
+        return result;
+    };
+
+    for (int i = 0; i < count; ++i) {
+        if (report.StopRequested()) return stopped();
+        EntryPlan& plan = plans[size_t(i)];
+        if (pool) pool->Reported(size_t(i));
+        if (plan.kind == EntryPlan::kUnreadable) continue;  // no report, as if absent
+        ++result.entries;
+        const uint32_t done = static_cast<uint32_t>(i + 1);
+        bool ok = false;
+        switch (plan.kind) {
+            case EntryPlan::kRefused:
+                ++result.failed;
+                bytesDone += plan.size;
+                report.Progress(nullptr, total, done, bytesTotal, bytesDone);
+                continue;
+            case EntryPlan::kFolder:
+                // The tree maker takes an existing file for a made level, so
+                // the folder is checked for afterwards.
+                ok = (GetFileAttributesW(plan.path.c_str()) != INVALID_FILE_ATTRIBUTES ||
+                      CreateDirectoryTree(plan.path.c_str(), L'\\')) &&
+                     IsFolder(plan.path.c_str());
+                break;
+            default:
+                if (pool) {
+                    uint64_t shown = 0;
+                    while (!pool->Wait(size_t(i))) {
+                        if (report.StopRequested()) return stopped();
+                        uint64_t written = plan.written;
+                        if (written - shown >= kByteReportInterval) {
+                            shown = written;
+                            report.Progress(nullptr, total, uint32_t(i), bytesTotal, bytesDone + written);
+                        }
+                    }
+                    ok = plan.state == 1;
+                } else {
+                    uint64_t before = bytesDone;
+                    sweeper.SweepParentOf(plan.path.c_str());
+                    ReportingProgress progress(report, total, uint32_t(i), bytesTotal, &bytesDone);
+                    ok = CreateParentOf(plan.path.c_str()) &&
+                         WriteEntryTo(inner.data, i, plan.path.c_str(), progress);
+                    bytesDone = before;
+                }
+                // What a failed entry would have written still counts as handled.
+                bytesDone += plan.size;
+                if (report.StopRequested()) return stopped();
+                break;
         }
         if (!ok) ++result.failed;
-        else if (!directory) ++result.installed;
+        else if (plan.kind == EntryPlan::kFile) ++result.installed;
         // Only what is in place is named, and so recorded for removal.
-        report.Progress(ok ? name : nullptr, total, done, bytesTotal, bytesDone);
+        report.Progress(ok ? plan.name.c_str() : nullptr, total, done, bytesTotal, bytesDone);
         if (done == total) result.completed = true;
     }
+    if (pool) pool->Stop();
     // An empty archive, or one whose last name could not be read, still ends
     // with a completion report.
     if (!result.completed) {
@@ -456,8 +716,9 @@ bool IsContainedEntryName(const wchar_t* name) {
     }
 }
 
-bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
-                    uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone) {
+namespace {
+
+bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress& progress) {
     wchar_t folder[MAX_PATH];
     wcsncpy(folder, path, MAX_PATH - 1);
     folder[MAX_PATH - 1] = 0;
@@ -486,7 +747,7 @@ bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallRepo
             if (!direct) DeleteFileW(temp);
             return false;
         }
-        WriteContext context{file.get(), &report, total, done, bytesTotal, bytesDone, 0};
+        WriteContext context{file.get(), &progress};
         ok = zip.Read(index, WritePiece, &context);
     }
     if (direct) {
@@ -496,6 +757,14 @@ bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallRepo
     if (ok && ReplaceWith(temp, path)) return true;
     DeleteFileW(temp);
     return false;
+}
+
+}  // namespace
+
+bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
+                    uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone) {
+    ReportingProgress progress(report, total, done, bytesTotal, bytesDone);
+    return WriteEntryTo(zip, index, path, progress);
 }
 
 void KeepEarlierEntries(CAppFile& record, const wchar_t* recordPath, const wchar_t* installDir) {
