@@ -207,15 +207,6 @@ bool CopyPieceToFile(const void* bytes, uint32_t count, void* context) {
            written == count;
 }
 
-// The ZIP reader cannot open an archive that is only its end record (its
-// central directory then sits at offset 0, which it takes for "not found"),
-// yet such an archive is valid: it holds no entries.
-bool IsEmptyArchive(const uint8_t* bytes, uint32_t size) {
-    if (!bytes || size < 22 || std::memcmp(bytes, "PK\x05\x06", 4) != 0) return false;
-    auto u16 = [&](int at) { return unsigned(bytes[at] | bytes[at + 1] << 8); };
-    return u16(4) == 0 && u16(6) == 0 && u16(8) == 0 && u16(10) == 0 && 22u + u16(20) == size;
-}
-
 // The inner archive as it lies in the payload, offset bytes into it: read
 // from the payload's file where there is one (the system's cache, not this
 // process's memory, holds what was read), else from its bytes in memory.
@@ -225,8 +216,11 @@ bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArc
         if (offset > job.payloadSize || size > job.payloadSize - offset || size > UINT32_MAX)
             return false;
         const uint8_t* bytes = static_cast<const uint8_t*>(job.payloadBytes) + offset;
-        if (IsEmptyArchive(bytes, uint32_t(size))) return inner.empty = true;
-        return inner.OpenMemory(bytes, size, password) && inner.OpenData();
+        if (!inner.OpenMemory(bytes, size, password)) return false;
+        // The name reader opens an archive without entries; the byte reader
+        // has nothing to do there.
+        if (inner.names.Count() == 0) return inner.empty = true;
+        return inner.OpenData();
     }
     if (offset > UINT64_MAX - job.payloadOffset) return false;
     offset += job.payloadOffset;
@@ -277,8 +271,9 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
         if (report.StopRequested()) return false;
     }
     if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
-    if (IsEmptyArchive(inner.memory.data, inner.memory.size)) return inner.empty = true;
-    return inner.OpenMemory(inner.memory.data, inner.memory.size, password) && inner.OpenData();
+    if (!inner.OpenMemory(inner.memory.data, inner.memory.size, password)) return false;
+    if (inner.names.Count() == 0) return inner.empty = true;
+    return inner.OpenData();
 }
 
 // Reports pieces of the entry being written on the calling thread, as the
