@@ -23,6 +23,7 @@
 #include "support/digest.h"
 #include "support/internet.h"
 #include "support/data.h"
+#include "support/entry_name.h"
 #include "support/handle.h"
 #include "support/shell.h"
 #include "support/zip.h"
@@ -30,24 +31,6 @@
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-bool EqualsNoCase(const wchar_t* a, size_t n, const wchar_t* b) {
-    return std::wcslen(b) == n && _wcsnicmp(a, b, n) == 0;
-}
-
-// CON, NUL, COM1 ... open devices, not files, whatever extension follows.
-bool IsDeviceName(const wchar_t* begin, const wchar_t* end) {
-    size_t n = 0;
-    while (begin + n < end && begin[n] != L'.') ++n;
-    while (n > 0 && begin[n - 1] == L' ') --n;
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* d : kDevices)
-        if (EqualsNoCase(begin, n, d)) return true;
-    if (n == 4 && (_wcsnicmp(begin, L"COM", 3) == 0 || _wcsnicmp(begin, L"LPT", 3) == 0) &&
-        begin[3] >= L'0' && begin[3] <= L'9')
-        return true;
-    return false;
-}
 
 // Moves a file over an existing one even when that one is read-only.
 bool ReplaceWith(const wchar_t* temp, const wchar_t* target) {
@@ -687,28 +670,6 @@ bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
     size_t d = std::wcslen(dir);
     bool separator = d > 0 && !IsSeparator(dir[d - 1]);
     return ComposePath(out, MAX_PATH, {dir, separator ? L"\\" : L"", name});
-}
-
-bool IsContainedEntryName(const wchar_t* name) {
-    if (!name || !name[0] || IsSeparator(name[0])) return false;
-    const wchar_t* component = name;
-    for (const wchar_t* p = name;; ++p) {
-        wchar_t c = *p;
-        if (c == 0 || IsSeparator(c)) {
-            if (p > component) {
-                bool dotsOnly = true;
-                for (const wchar_t* q = component; q < p; ++q)
-                    if (*q != L'.' && *q != L' ') dotsOnly = false;
-                if (dotsOnly || IsDeviceName(component, p)) return false;
-            } else if (c != 0 && p != name) {
-                return false;  // an empty component ("a\\b")
-            }
-            if (c == 0) return true;
-            component = p + 1;
-            continue;
-        }
-        if (c < 32 || std::wcschr(L":*?\"<>|", c)) return false;
-    }
 }
 
 namespace {

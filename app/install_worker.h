@@ -63,10 +63,6 @@ struct InstallResult {
 // Builds dir + name into out (MAX_PATH), with a "\" between them when dir
 // lacks one. False when it would not fit.
 bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name);
-// True for a relative "\"-separated name that stays inside the directory it
-// is joined to: no drive, no leading separator, no "." or ".." component, no
-// device name, no character the file system refuses.
-bool IsContainedEntryName(const wchar_t* name);
 
 // Adds to `record` the names of the earlier record at `recordPath` (an
 // earlier installation's uninst.dat) that stay inside `installDir`, still

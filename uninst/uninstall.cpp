@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/install_worker.h"
+#include "support/entry_name.h"
 #include "client/app_file.h"
 
 namespace {
