@@ -16,6 +16,7 @@
 #include "client/client_info.h"
 #include "client/update_info.h"
 #include "support/data.h"
+#include "support/entry_name.h"
 #include "support/digest.h"
 #include "support/handle.h"
 #include "support/locale.h"
@@ -363,7 +364,12 @@ bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWri
         if (!CheckEntryName(source, shown, item.info.uncompressed_size, error)) return false;
         wchar_t safe[kZipNameCapacity];
         SafeEntryName(item.name.data(), item.name.size(), safe);
-        if (shown != safe) Warn(source + L": entry " + shown + L" will be installed as " + safe);
+        if (!IsContainedEntryName(safe))
+            Warn(source + L": entry " + shown +
+                 L" cannot be installed (a device name or a name Windows refuses); the installer "
+                 L"skips it, and update.xml leaves it out");
+        else if (shown != safe)
+            Warn(source + L": entry " + shown + L" will be installed as " + safe);
         record += wcslen(safe) + 1;
         items.push_back(item);
     }
@@ -415,6 +421,8 @@ bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWri
         md5.Final(digest);
         wchar_t hex[33] = {};
         ToHex(hex, 32, digest, 16, true);
+        // A name the installer refuses would only be a failed download.
+        if (!IsContainedFileName(file.c_str())) continue;
         // Written ready to request, as AddDirectory writes it.
         std::wstring base = EncodeUrl(baseUrl.c_str());
         if (!base.empty() && base.back() != L'/') base += L'/';

@@ -240,13 +240,15 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
         source, fixture::MakeZip({{"bin/", "", false, true, nullptr, 0, 0x10},
                                    {"bin/game.exe", std::string(70000, 'g'), false, false, nullptr},
                                    {"data/\xE5\x9C\xB0\xE5\x9B\xBE.dat", "map", false, true, nullptr},
-                                   {"../evil.txt", "e", false, false, nullptr}},
+                                   {"../evil.txt", "e", false, false, nullptr},
+                                   {"data/aux.cfg", "device", false, false, nullptr}},
                                   nullptr)));
     std::wstring exe = p.out + L"setup.exe";
     Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
                         testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
     ASSERT_EQ(r.code, 0u) << r.err;
     EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << "a warning names the unsafe entry";
+    EXPECT_NE(r.err.find("data/aux.cfg cannot be installed"), std::string::npos) << r.err;
 
     XZip payload;
     PayloadBytes buffer;
@@ -255,9 +257,9 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
     XZip inner;
     ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
-    ASSERT_EQ(inner.Count(), 5);  // and the uninstaller
+    ASSERT_EQ(inner.Count(), 6);  // and the uninstaller
     EXPECT_EQ(inner.Find(L"../evil.txt", nullptr), 3);  // stored name kept
-    EXPECT_EQ(inner.Find(L"unins000.exe", nullptr), 4);
+    EXPECT_EQ(inner.Find(L"unins000.exe", nullptr), 5);
     EXPECT_TRUE(inner.IsDirectory(0));
     XData content;
     ASSERT_TRUE(inner.ExtractByName(L"bin/game.exe", &content));
