@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Test HTTP server on 127.0.0.1: plain files from a folder, scripted
-misbehaving answers under /bad/, and under /hold/ a body whose end the test
-releases. Writes its port to a file once listening.
+misbehaving answers under /bad/, under /hold/ a body whose end the test
+releases, and under /serve/OPTIONS/FILE a file with ranges, validators and
+scripted failures (see serve()). Writes its port to a file once listening.
 
     http_server.py ROOT PORT_FILE
 """
+import email.utils
 import http.server
 import os
+import re
+import urllib.parse
 import socketserver
 import sys
 import threading
@@ -14,6 +18,12 @@ import time
 
 ROOT = sys.argv[1]
 PORT_FILE = sys.argv[2]
+
+
+# Requests seen and bodies cut, per served file.
+STATE_LOCK = threading.Lock()
+COUNTS = {}
+CUT = set()
 
 
 def pattern(n):
@@ -66,8 +76,90 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             pass
         self.close_connection = True
 
+    def serve(self, rest):
+        """/serve/OPTIONS/FILE: FILE from the root, with an ETag, answering
+        "Range: bytes=N-" with 206 unless If-Range names another validator.
+        OPTIONS, comma-separated ("-" for none):
+          fail<code>x<n>  the first n requests answer <code>, no body
+          after<s>        those failures carry "Retry-After: <s>"
+          cut<pct>        the first body sent stops after pct % of the file
+                          and the connection closes
+          norange         Range is ignored: always 200 with the whole file
+          noetag          no ETag and no Last-Modified
+          weak            a weak ETag, and Last-Modified
+        Every request appends "range=<Range> if-range=<If-Range>
+        status=<code>" to FILE.log ("-" for a header not sent)."""
+        opts, _, name = rest.partition("/")
+        name = urllib.parse.unquote(name)
+        opts = [] if opts == "-" else opts.split(",")
+        file = os.path.join(ROOT, *name.split("/"))
+        with STATE_LOCK:
+            count = COUNTS.get(file, 0) + 1
+            COUNTS[file] = count
+            cuts_done = file in CUT
+        fail = next((o for o in opts if re.fullmatch(r"fail\d+x\d+", o)), None)
+        after = next((o[5:] for o in opts if re.fullmatch(r"after\d+", o)), None)
+        cut = next((int(o[3:]) for o in opts if re.fullmatch(r"cut\d+", o)), None)
+        rng = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+
+        def log(status):
+            with STATE_LOCK, open(file + ".log", "a") as f:
+                f.write("range=%s if-range=%s status=%d\n" % (rng or "-", if_range or "-", status))
+
+        if fail:
+            code, times = (int(x) for x in fail[4:].split("x"))
+            if count <= times:
+                log(code)
+                head = "HTTP/1.0 %d Scripted\r\nContent-Length: 0\r\n" % code
+                if after is not None:
+                    head += "Retry-After: %s\r\n" % after
+                return self.raw(head)
+        try:
+            with open(file, "rb") as f:
+                data = f.read()
+            stamp = os.stat(file).st_mtime
+        except OSError:
+            log(404)
+            return self.raw("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n")
+        etag = '"%x-%x"' % (len(data), int(stamp * 1000))
+        modified = email.utils.formatdate(stamp, usegmt=True)
+        validators = ""
+        if "weak" in opts:
+            validators = "ETag: W/%s\r\nLast-Modified: %s\r\n" % (etag, modified)
+        elif "noetag" not in opts:
+            validators = "ETag: %s\r\n" % etag
+        start = 0
+        m = re.fullmatch(r"bytes=(\d+)-", rng or "")
+        if m and "norange" not in opts and (not if_range or if_range in (etag, modified)):
+            start = int(m.group(1))
+            if start >= len(data):
+                log(416)
+                return self.raw("HTTP/1.0 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
+                                "Content-Length: 0\r\n" % len(data))
+        if start:
+            status = 206
+            head = ("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
+                    % (start, len(data) - 1, len(data)))
+        else:
+            status = 200
+            head = "HTTP/1.0 200 OK\r\n"
+        head += "Content-Length: %d\r\n%s" % (len(data) - start, validators)
+        log(status)
+        body = data[start:]
+        if cut is not None and not cuts_done:
+            with STATE_LOCK:
+                CUT.add(file)
+            body = body[:max(0, len(data) * cut // 100 - start)]
+        try:
+            self.raw(head, body)
+        except OSError:
+            pass
+
     def do_GET(self):
         path = self.path.split("?", 1)[0]
+        if path.startswith("/serve/"):
+            return self.serve(path[len("/serve/"):])
         if path.startswith("/hold/"):
             return self.hold(path[len("/hold/"):])
         if not path.startswith("/bad/"):
