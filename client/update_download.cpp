@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "support/data.h"
 #include "support/digest.h"
@@ -96,15 +97,11 @@ bool IsUpToDate(const wchar_t* path, const UpdateItem* item) {
     return DigestOfFile(digest, path, true) && DigestsMatch(digest, item->md5);
 }
 
-bool BodyMatches(const uint8_t* bytes, uint32_t count, const UpdateItem* item) {
-    if (item->size < 0 || count != uint32_t(item->size)) return false;
-    XMD5 md5;
-    md5.Update(bytes, count);
+void HexDigest(XMD5& md5, wchar_t digest[33]) {
     uint8_t raw[16];
     md5.Final(raw);
-    wchar_t digest[33] = {};
     ToHex(digest, 32, raw, 16, true);
-    return DigestsMatch(digest, item->md5);
+    digest[32] = 0;
 }
 
 // Creates every missing level of the folder that will hold path.
@@ -118,53 +115,287 @@ bool CreateParentOf(const wchar_t* path) {
     return CreateDirectoryTree(folder, L'\\');
 }
 
-// Writes beside the target and renames over it only when the bytes are all
-// on disk: a cut connection or a killed installer never leaves a truncated
-// file where a good one stood.
-bool InstallBytes(const wchar_t* path, const uint8_t* bytes, uint32_t count) {
-    wchar_t folder[kLocalPathCapacity];
-    wcsncpy(folder, path, kLocalPathCapacity - 1);
-    folder[kLocalPathCapacity - 1] = 0;
-    wchar_t* last = wcsrchr(folder, L'\\');
-    if (!last) return false;
-    last[1] = 0;
-    wchar_t temp[MAX_PATH];
-    if (!GetTempFileNameW(folder, L"~dl", 0, temp)) return false;
-    ScopeExit removeTemp([&] { DeleteFileW(temp); });
-    static const uint8_t kNothing = 0;
-    if (!SaveBytes(temp, count ? bytes : &kNothing, count)) return false;
-    if (!MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
-    removeTemp.dismiss();
+bool Truncate(HANDLE file) {
+    LARGE_INTEGER zero = {};
+    return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// The sidecar: the entry's MD5, a line break, the validator; UTF-16.
+bool ReadSidecar(const wchar_t* side, std::wstring* md5, std::wstring* validator) {
+    UniqueFile file(CreateFileW(side, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    wchar_t text[600];
+    DWORD got = 0;
+    if (!ReadFile(file.get(), text, sizeof(text) - sizeof(wchar_t), &got, nullptr)) return false;
+    text[got / sizeof(wchar_t)] = 0;
+    wchar_t* cut = wcschr(text, L'\n');
+    if (!cut) return false;
+    md5->assign(text, size_t(cut - text));
+    validator->assign(cut + 1);
+    return !validator->empty();
+}
+
+bool WriteSidecar(const wchar_t* side, const wchar_t* md5, const std::wstring& validator) {
+    std::wstring text = std::wstring(md5) + L"\n" + validator;
+    return SaveBytes(side, text.data(), uint32_t(text.size() * sizeof(wchar_t)));
+}
+
+// What is already on disk of an entry, checked before a request: bytes that
+// came from an answer with a validator and for this very entry.
+struct Partial {
+    UniqueFile file;
+    uint64_t have = 0;
+    std::wstring validator;
+    XMD5 md5;
+};
+
+// Opens (or makes) the partial file and hashes what it holds, or empties it
+// when it cannot be continued. The file is held without sharing, so a second
+// installer in the same folder cannot write into it at the same time.
+bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* item, Partial* p) {
+    p->file.reset(CreateFileW(data, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!p->file) return false;
+    p->md5.Init();
+    p->have = 0;
+    p->validator.clear();
+    LARGE_INTEGER size = {};
+    std::wstring md5;
+    if (!GetFileSizeEx(p->file.get(), &size) || size.QuadPart <= 0 ||
+        uint64_t(size.QuadPart) > uint64_t(item->size) || !ReadSidecar(side, &md5, &p->validator) ||
+        !DigestsMatch(md5.c_str(), item->md5)) {
+        p->validator.clear();
+        DeleteFileW(side);
+        return Truncate(p->file.get());
+    }
+    static constexpr DWORD kBlock = 1 << 16;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kBlock]);
+    if (!block) return false;
+    uint64_t left = uint64_t(size.QuadPart);
+    while (left > 0) {
+        DWORD got = 0;
+        DWORD want = left < kBlock ? DWORD(left) : kBlock;
+        if (!ReadFile(p->file.get(), block.get(), want, &got, nullptr) || got == 0) break;
+        p->md5.Update(block.get(), got);
+        left -= got;
+    }
+    if (left != 0) {
+        p->md5.Init();
+        p->validator.clear();
+        DeleteFileW(side);
+        return Truncate(p->file.get());
+    }
+    p->have = uint64_t(size.QuadPart);
     return true;
 }
 
-struct ItemProgress {
+enum class Attempt { kInstalled, kTransient, kPermanent, kStopped };
+
+struct EntryRun {
+    const wchar_t* path;
+    const UpdateItem* item;
     DownloadProgress* progress;
-    uint32_t done;
+    uint32_t base;  // done before this entry
+    wchar_t data[kLocalPathCapacity];
+    wchar_t side[kLocalPathCapacity];
+    // Of the last attempt's answer.
+    uint32_t status = 0;
+    uint32_t error = 0;
+    bool hasRetryAfter = false;
+    uint32_t retryAfter = 0;
 };
 
-void OnChunk(uint32_t, uint32_t received, void* user) {
-    auto* p = static_cast<ItemProgress*>(user);
-    Report(p->progress, p->progress->total, p->done + received, nullptr);
+bool Stopped(DownloadProgress* p) { return p && p->stopped && p->stopped(p->user); }
+
+void ReportBytes(EntryRun& run, uint64_t have) {
+    DownloadProgress* p = run.progress;
+    if (!p) return;
+    uint64_t done = uint64_t(run.base) + have;
+    Report(p, p->total, done > UINT32_MAX ? UINT32_MAX : uint32_t(done), nullptr);
+}
+
+// Takes the body into the partial file, from where the file ends.
+class PartialSink : public IBodySink {
+public:
+    PartialSink(EntryRun& run, Partial& partial) : run_(run), partial_(partial) {}
+
+    bool Begin(const HttpAnswer& answer) override {
+        const uint64_t size = uint64_t(run_.item->size);
+        if (answer.whole != size) {
+            mismatch_ = true;  // this body can never be the entry's
+            return false;
+        }
+        if (answer.status == 206) {
+            if (answer.start != partial_.have) {
+                restart_ = true;
+                return false;
+            }
+            return true;
+        }
+        // A whole body: whatever the file held is of no use.
+        if (!Truncate(partial_.file.get())) return false;
+        partial_.md5.Init();
+        partial_.have = 0;
+        partial_.validator = answer.validator;
+        if (answer.validator.empty()) {
+            DeleteFileW(run_.side);
+            return true;
+        }
+        return WriteSidecar(run_.side, run_.item->md5, answer.validator);
+    }
+
+    bool Write(const uint8_t* bytes, uint32_t count) override {
+        if (Stopped(run_.progress)) {
+            stopped_ = true;
+            return false;
+        }
+        DWORD written = 0;
+        if (!WriteFile(partial_.file.get(), bytes, count, &written, nullptr) || written != count) {
+            diskFailed_ = true;
+            return false;
+        }
+        partial_.md5.Update(bytes, count);
+        partial_.have += count;
+        ReportBytes(run_, partial_.have);
+        return true;
+    }
+
+    bool mismatch_ = false, restart_ = false, stopped_ = false, diskFailed_ = false;
+
+private:
+    EntryRun& run_;
+    Partial& partial_;
+};
+
+void DropPartial(const EntryRun& run) {
+    DeleteFileW(run.data);
+    DeleteFileW(run.side);
+}
+
+// Once the whole body is on disk: the target is replaced when size and MD5
+// match, else the bytes go.
+Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
+    wchar_t digest[33] = {};
+    HexDigest(partial.md5, digest);
+    const bool good = partial.have == uint64_t(run.item->size) && DigestsMatch(digest, run.item->md5);
+    partial.file.reset();
+    if (!good) {
+        DropPartial(run);
+        // Continued bytes may be what spoilt it: once more from the start.
+        return resumed ? Attempt::kTransient : Attempt::kPermanent;
+    }
+    if (!MoveFileExW(run.data, run.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DropPartial(run);
+        return Attempt::kPermanent;
+    }
+    DeleteFileW(run.side);
+    return Attempt::kInstalled;
+}
+
+Attempt TryOnce(EntryRun& run, CInternet& net) {
+    Partial partial;
+    if (!OpenPartial(run.data, run.side, run.item, &partial)) return Attempt::kTransient;
+    if (partial.have > 0) ReportBytes(run, partial.have);
+    // Whole already, left by a run that ended before the rename.
+    if (partial.have == uint64_t(run.item->size)) return Finish(run, partial, true);
+
+    wchar_t address[kAddressCapacity];
+    if (!BuildRequestAddress(address, kAddressCapacity, run.item->url)) return Attempt::kPermanent;
+    const uint64_t from = partial.have;
+    PartialSink sink(run, partial);
+    HttpAnswer answer;
+    // A body larger than the entry cannot be the right one; it is refused
+    // before anything is read.
+    FetchEnd end = net.Fetch(address, from, partial.validator.c_str(), uint64_t(run.item->size),
+                             sink, &answer);
+    run.status = answer.status;
+    run.error = answer.error;
+    run.hasRetryAfter = answer.hasRetryAfter;
+    run.retryAfter = answer.retryAfter;
+    if (sink.stopped_) return Attempt::kStopped;
+    switch (end) {
+        case FetchEnd::kComplete:
+            return Finish(run, partial, from > 0 && answer.status == 206);
+        case FetchEnd::kTransient:
+            return Attempt::kTransient;
+        case FetchEnd::kSinkEnded:
+            if (sink.restart_) {
+                partial.file.reset();
+                DropPartial(run);
+                return Attempt::kTransient;
+            }
+            return sink.mismatch_ ? Attempt::kPermanent : Attempt::kTransient;
+        default:
+            return Attempt::kPermanent;
+    }
+}
+
+// After the failed-th attempt: what the answer asked for, within the limit,
+// else a wait that doubles from the first up to the longest.
+uint32_t RetryWait(const DownloadPolicy& policy, uint32_t failed, const EntryRun& run) {
+    if (run.hasRetryAfter) {
+        uint64_t ms = uint64_t(run.retryAfter) * 1000;
+        return ms > policy.retryAfterLimitMs ? policy.retryAfterLimitMs : uint32_t(ms);
+    }
+    uint64_t ms = policy.firstWaitMs;
+    for (uint32_t i = 1; i < failed && ms < policy.longestWaitMs; ++i) ms *= 2;
+    return ms > policy.longestWaitMs ? policy.longestWaitMs : uint32_t(ms);
+}
+
+bool WaitUnlessStopped(DownloadProgress* p, uint32_t ms) {
+    if (p && p->wait) return p->wait(ms, p->user);
+    // No one to stop it: a plain timed wait, in slices so a stop flag is still seen.
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (Stopped(p)) return false;
+        DWORD left = ms - (GetTickCount() - start);
+        SleepEx(left < 50 ? left : 50, FALSE);
+    }
+    return !Stopped(p);
+}
+
+void Notify(const EntryRun& run, DownloadEvent event, uint32_t attempt, uint32_t waitMs) {
+    DownloadProgress* p = run.progress;
+    if (!p || !p->notice) return;
+    DownloadNotice n{run.item->file, event,     attempt, p->policy.attempts, waitMs,
+                     run.status,     run.error, IsCertificateError(run.error)};
+    p->notice(n, p->user);
 }
 
 bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateItem* item) {
-    if (IsUpToDate(path, item)) return true;
+    EntryRun run{path, item, progress, progress ? progress->done : 0, {}, {}};
+    if (!PartialPathsOf(path, run.data, run.side, kLocalPathCapacity)) return false;
+    if (IsUpToDate(path, item)) {
+        DropPartial(run);  // what an earlier run left of it is of no use now
+        return true;
+    }
     if (item->size < 0) return false;
     if (!CreateParentOf(path)) return false;
 
-    wchar_t address[kAddressCapacity];
-    if (!BuildRequestAddress(address, kAddressCapacity, item->url)) return false;
+    DownloadPolicy policy = progress ? progress->policy : DownloadPolicy();
+    if (policy.attempts == 0) policy.attempts = 1;
     CInternet net;
-    ItemProgress chunkContext{progress, progress ? progress->done : 0};
-    if (progress) net.SetCallback(OnChunk, &chunkContext);
-    // A body larger than the entry cannot be the right one; it is refused
-    // before anything is read. (For an empty entry the limit is one byte: a
-    // limit of 0 would mean none.)
-    net.SetSizeLimit(item->size > 0 ? uint32_t(item->size) : 1);
-    if (!net.Download(address)) return false;
-    if (!BodyMatches(net.buffer, net.received, item)) return false;
-    return InstallBytes(path, net.buffer, net.received);
+    for (uint32_t attempt = 1;; ++attempt) {
+        if (Stopped(progress)) return false;
+        run.status = run.error = run.retryAfter = 0;
+        run.hasRetryAfter = false;
+        Attempt result = TryOnce(run, net);
+        if (result == Attempt::kInstalled) return true;
+        if (result == Attempt::kStopped) return false;
+        if (result == Attempt::kPermanent || attempt >= policy.attempts) {
+            // Bytes that no later request could continue are of no use.
+            WIN32_FILE_ATTRIBUTE_DATA info;
+            if (result == Attempt::kPermanent ||
+                !GetFileAttributesExW(run.side, GetFileExInfoStandard, &info))
+                DropPartial(run);
+            Notify(run, DownloadEvent::kFailed, attempt, 0);
+            return false;
+        }
+        uint32_t ms = RetryWait(policy, attempt, run);
+        Notify(run, DownloadEvent::kRetrying, attempt + 1, ms);
+        if (!WaitUnlessStopped(progress, ms)) return false;
+    }
 }
 
 }  // namespace
@@ -193,6 +424,18 @@ bool BuildRequestAddress(wchar_t* out, uint32_t capacity, const wchar_t* url) {
     if (!out || !url || capacity == 0) return false;
     srand(unsigned(time(nullptr)));
     int n = swprintf(out, capacity, L"%ls?ts=800%d", url, rand());
+    return n > 0 && uint32_t(n) < capacity;
+}
+
+bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity) {
+    if (!path || !data || !side) return false;
+    const wchar_t* name = wcsrchr(path, L'\\');
+    if (!name) return false;
+    ++name;
+    const int folder = int(name - path);
+    int n = swprintf(data, capacity, L"%.*ls~dl%ls.part", folder, path, name);
+    if (n < 0 || uint32_t(n) >= capacity) return false;
+    n = swprintf(side, capacity, L"%ls.etag", data);
     return n > 0 && uint32_t(n) < capacity;
 }
 

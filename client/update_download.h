@@ -11,6 +11,33 @@
 // received of the current one, file name when an entry starts or null, user)
 using DownloadCallback = void (*)(uint32_t total, uint32_t done, const wchar_t* file, void* user);
 
+// How often and how patiently an entry is tried. A failure that another try
+// may mend (no connection, time-out, cut body, 408, 429, 5xx) waits
+// firstWaitMs, then twice that and so on up to longestWaitMs, or what the
+// server's Retry-After asks up to retryAfterLimitMs.
+struct DownloadPolicy {
+    uint32_t attempts = 4;
+    uint32_t firstWaitMs = 1000;
+    uint32_t longestWaitMs = 4000;
+    uint32_t retryAfterLimitMs = 30000;
+};
+
+enum class DownloadEvent {
+    kRetrying,  // an attempt failed, another follows after waitMs
+    kFailed,    // the entry is given up
+};
+
+struct DownloadNotice {
+    const wchar_t* file;  // the entry's name as the manifest gives it
+    DownloadEvent event;
+    uint32_t attempt;   // kRetrying: the one about to be made, from 2 on
+    uint32_t attempts;  // of the policy
+    uint32_t waitMs;
+    uint32_t status;    // the last answer's HTTP status, 0 when none came
+    uint32_t error;     // the last WinINet error, 0 when none
+    bool certificate;   // the server's certificate was refused
+};
+
 // Owned by the caller; the procedure reports through it on the calling thread.
 struct DownloadProgress {
     uint32_t total;
@@ -21,6 +48,15 @@ struct DownloadProgress {
     wchar_t digest[294];
     DownloadCallback callback;
     void* user;
+    DownloadPolicy policy;
+    // Optional, all with `user`. stopped is asked between pieces and before
+    // every attempt: true ends the entry (what arrived stays for a later
+    // run). wait waits ms unless a stop comes first, answering false then;
+    // without it a retry waits out its time. notice tells of retries and
+    // of entries given up.
+    bool (*stopped)(void* user);
+    bool (*wait)(uint32_t ms, void* user);
+    void (*notice)(const DownloadNotice& notice, void* user);
 };
 
 // Fetches the manifest at address and applies it to directory.
@@ -33,9 +69,16 @@ bool ApplyManifest(DownloadProgress* progress, const wchar_t* directory, const v
 // Every entry in order; a failed entry does not stop the others. True when
 // all of them succeeded.
 bool DownloadAll(DownloadProgress* progress, const wchar_t* directory, IUpdateInfo* manifest);
-// One entry. A download is written only when its size and MD5 match the
-// entry, under a temporary name that replaces the target once complete.
+// One entry. The body is written as it arrives to "~dl<name>.part" beside
+// the target, which it replaces only once its size and MD5 match the entry.
+// A transfer that was cut leaves that file, with "~dl<name>.part.etag" (the
+// entry's MD5 and the answer's validator) beside it, so the next attempt, in
+// this run or a later one, asks only for the rest; a server without a
+// validator, a permanent failure or a wrong body leaves neither.
 bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const UpdateItem* item);
+// The partial file and its sidecar for a target path; false when the names
+// would not fit capacity.
+bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity);
 
 // True for a path that stays inside the directory it is joined to: relative,
 // no drive or stream colon, no empty, "." or ".." level, no device name.
