@@ -561,6 +561,15 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
     progress_.fresh = true;
 }
 
+void CInstallWnd::ReportNotice(const wchar_t* name, const wchar_t* text) {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    _snwprintf(progress_.status, 1024, L"%s%s  %s", installDir.c_str(), name ? name : L"",
+               text ? text : L"");
+    progress_.status[1023] = 0;
+    progress_.statusChanged = true;
+    progress_.fresh = true;
+}
+
 void CInstallWnd::ApplyProgress() {
     ProgressSnapshot snapshot;
     {

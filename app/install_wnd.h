@@ -103,6 +103,8 @@ public:
     // The same with the bytes written so far (worker thread).
     void ReportProgress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
                         uint64_t bytesDone);
+    // A word about a file for the status line (worker thread).
+    void ReportNotice(const wchar_t* name, const wchar_t* text);
     // The worker's last word (worker thread): completion or failure is posted.
     void OnWorkerFinished(const InstallResult& result);
     void ShowFinished();

@@ -343,6 +343,27 @@ struct DownloadContext {
     IInstallReport* report;
 };
 
+bool DownloadStopped(void* user) { return static_cast<DownloadContext*>(user)->report->StopRequested(); }
+
+bool DownloadWait(uint32_t ms, void* user) {
+    return static_cast<DownloadContext*>(user)->report->WaitUnlessStopped(ms);
+}
+
+// Retries and failures in the player's words, for the status line.
+void DownloadNoticeText(const DownloadNotice& n, void* user) {
+    wchar_t text[128];
+    if (n.event == DownloadEvent::kRetrying)
+        _snwprintf(text, 128, L"正在重试 (%u/%u)…", n.attempt, n.attempts);
+    else if (n.certificate)
+        _snwprintf(text, 128, L"服务器证书无效，未下载");
+    else if (n.status >= 300)
+        _snwprintf(text, 128, L"下载失败 (HTTP %u)", n.status);
+    else
+        _snwprintf(text, 128, L"下载失败");
+    text[127] = 0;
+    static_cast<DownloadContext*>(user)->report->Notice(n.file, text);
+}
+
 // The download procedure reports bytes: they are both the protocol's counts
 // and the bytes written.
 void ForwardDownloadProgress(uint32_t total, uint32_t done, const wchar_t* name, void* user) {
@@ -369,6 +390,9 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     DownloadContext context{&report};
     progress->callback = ForwardDownloadProgress;
     progress->user = &context;
+    progress->stopped = DownloadStopped;
+    progress->wait = DownloadWait;
+    progress->notice = DownloadNoticeText;
     progress->digest[0] = 0;
 
     result.outcome = InstallOutcome::kDownloadFailed;
@@ -423,6 +447,17 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
 }
 
 }  // namespace
+
+bool IInstallReport::WaitUnlessStopped(uint32_t ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (StopRequested()) return false;
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return true;
+        const DWORD left = ms - spent;
+        SleepEx(left < 20 ? left : 20, FALSE);
+    }
+}
 
 bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
     if (!out || !dir || !name) return false;

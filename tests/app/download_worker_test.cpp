@@ -1,0 +1,160 @@
+// The install worker's download way against the local HTTP server: retries
+// shown on the status line, a stop that ends a retry's wait at once.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/install_worker.h"
+#include "client/update_download.h"
+#include "client/update_info.h"
+#include "support/digest.h"
+#include "support/handle.h"
+#include "tests/common/test_util.h"
+
+using testing_util::ReadAll;
+using testing_util::TempDir;
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+    const wchar_t* v = _wgetenv(name);
+    return v ? v : L"";
+}
+
+std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) {
+        seed = seed * 1103515245u + 12345u;
+        b = uint8_t(seed >> 16);
+    }
+    return v;
+}
+
+// Safe to read from the test's thread while the worker runs.
+class SharedReport : public IInstallReport {
+public:
+    SharedReport() : noticed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    void Progress(const wchar_t* name, uint32_t, uint32_t done, uint64_t, uint64_t) override {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (name) names.push_back(name);
+        lastDone = done;
+    }
+    bool StopRequested() override { return stop.load(); }
+    void Notice(const wchar_t* name, const wchar_t* text) override {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            notices.push_back(std::wstring(name) + L": " + text);
+        }
+        SetEvent(noticed_.get());
+    }
+    bool WaitForNotice(DWORD ms) { return WaitForSingleObject(noticed_.get(), ms) == WAIT_OBJECT_0; }
+
+    std::atomic<bool> stop{false};
+    std::vector<std::wstring> names, notices;
+    uint32_t lastDone = 0;
+
+private:
+    std::mutex lock_;
+    UniqueKernelHandle noticed_;
+};
+
+class DownloadWorker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Env(L"SKIN_TEST_HTTP_PORT").empty()) GTEST_SKIP() << "no local HTTP server";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        tag = L"dw" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::wstring(info->name(), info->name() + strlen(info->name()));
+        served = Env(L"SKIN_TEST_HTTP_ROOT") + tag + L"\\";
+        ASSERT_TRUE(CreateDirectoryW(served.c_str(), nullptr));
+        installDir = dir.path() + L"game\\";
+    }
+    void TearDown() override { testing_util::RemoveTree(served); }
+
+    std::wstring Url(const std::wstring& path) const {
+        return L"http://127.0.0.1:" + Env(L"SKIN_TEST_HTTP_PORT") + L"/" + path;
+    }
+    // Serves bytes as name and lists them in the manifest under the address
+    // /serve/options/...; answers the manifest's address.
+    void Add(const std::wstring& name, const std::vector<uint8_t>& bytes, const std::wstring& options) {
+        ASSERT_TRUE(testing_util::WriteAll(served + name, bytes));
+        wchar_t digest[33] = {};
+        ASSERT_TRUE(DigestOfBuffer(digest, bytes.data(), uint32_t(bytes.size())));
+        manifest.AddFile(name.c_str(), int32_t(bytes.size()), digest,
+                         Url(L"serve/" + options + L"/" + tag + L"/" + name).c_str());
+    }
+    std::wstring SaveManifest() {
+        manifest.SetVersion(L"1.0.0.5");
+        EXPECT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
+        return Url(tag + L"/update.xml");
+    }
+    size_t Requests(const std::wstring& name) {
+        size_t lines = 0;
+        for (uint8_t b : ReadAll(served + name + L".log")) lines += b == '\n';
+        return lines;
+    }
+
+    TempDir dir;
+    std::wstring tag, served, installDir;
+    CUpdateInfo manifest;
+};
+
+// A file whose first answer is a 503 arrives on the second attempt; the
+// status line was told of the retry.
+TEST_F(DownloadWorker, ARetryIsShownAndTheFileArrives) {
+    const auto bytes = Noise(50000, 3);
+    Add(L"retry.bin", bytes, L"fail503x1");
+    Add(L"gone.bin", bytes, L"fail404x9");
+    const std::wstring address = SaveManifest();
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.manifestUrl = address.c_str();
+    SharedReport report;
+    InstallResult result = RunInstall(job, report);
+    EXPECT_EQ(InstallOutcome::kDownloaded, result.outcome);
+    EXPECT_EQ(2u, result.entries);
+    EXPECT_EQ(1u, result.failed);
+    EXPECT_EQ(1u, result.installed);
+    EXPECT_TRUE(result.completed);
+    EXPECT_TRUE(ReadAll(installDir + L"retry.bin") == bytes);
+    EXPECT_EQ(2u, Requests(L"retry.bin"));
+    EXPECT_EQ(1u, Requests(L"gone.bin"));
+    EXPECT_EQ((std::vector<std::wstring>{L"retry.bin: 正在重试 (2/4)…", L"gone.bin: 下载失败 (HTTP 404)"}),
+              report.notices);
+    EXPECT_EQ(std::vector<std::wstring>{L"retry.bin"}, report.names);
+}
+
+// The server asks for 20 s before the next try; a stop during that wait
+// ends the worker long before it would have elapsed.
+TEST_F(DownloadWorker, AStopEndsARetryWaitAtOnce) {
+    Add(L"busy.bin", Noise(1000, 4), L"fail503x9,after20");
+    const std::wstring address = SaveManifest();
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.manifestUrl = address.c_str();
+    SharedReport report;
+    InstallResult result;
+    std::atomic<DWORD> ended{0};
+    std::thread worker([&] {
+        result = RunInstall(job, report);
+        ended.store(GetTickCount());
+    });
+    const bool noticed = report.WaitForNotice(15000);
+    Sleep(200);  // well inside the wait
+    const DWORD stopped = GetTickCount();
+    report.stop.store(true);
+    worker.join();
+    ASSERT_TRUE(noticed);
+    EXPECT_LT(ended.load() - stopped, 3000u) << "the wait was not ended by the stop";
+    EXPECT_EQ(InstallOutcome::kStopped, result.outcome);
+    EXPECT_EQ(1u, Requests(L"busy.bin"));
+    EXPECT_FALSE(testing_util::FileExists(installDir + L"busy.bin"));
+}
+
+}  // namespace
