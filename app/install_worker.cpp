@@ -343,27 +343,6 @@ struct DownloadContext {
     IInstallReport* report;
 };
 
-bool DownloadStopped(void* user) { return static_cast<DownloadContext*>(user)->report->StopRequested(); }
-
-bool DownloadWait(uint32_t ms, void* user) {
-    return static_cast<DownloadContext*>(user)->report->WaitUnlessStopped(ms);
-}
-
-// Retries and failures in the player's words, for the status line.
-void DownloadNoticeText(const DownloadNotice& n, void* user) {
-    wchar_t text[128];
-    if (n.event == DownloadEvent::kRetrying)
-        _snwprintf(text, 128, L"正在重试 (%u/%u)…", n.attempt, n.attempts);
-    else if (n.certificate)
-        _snwprintf(text, 128, L"服务器证书无效，未下载");
-    else if (n.status >= 300)
-        _snwprintf(text, 128, L"下载失败 (HTTP %u)", n.status);
-    else
-        _snwprintf(text, 128, L"下载失败");
-    text[127] = 0;
-    static_cast<DownloadContext*>(user)->report->Notice(n.file, text);
-}
-
 // The download procedure reports bytes: they are both the protocol's counts
 // and the bytes written.
 void ForwardDownloadProgress(uint32_t total, uint32_t done, const wchar_t* name, void* user) {
@@ -379,7 +358,62 @@ uint32_t AddSize(uint32_t sum, const UpdateItem* item) {
     return sum > UINT32_MAX - size ? UINT32_MAX : sum + size;
 }
 
-// The download way, entry by entry like DownloadAll, but counting the
+// Retries and failures in the player's words, for the status line.
+void NoticeText(wchar_t* text, size_t capacity, const DownloadNotice& n) {
+    if (n.event == DownloadEvent::kRetrying)
+        _snwprintf(text, capacity, L"正在重试 (%u/%u)…", n.attempt, n.attempts);
+    else if (n.certificate)
+        _snwprintf(text, capacity, L"服务器证书无效，未下载");
+    else if (n.status >= 300)
+        _snwprintf(text, capacity, L"下载失败 (HTTP %u)", n.status);
+    else
+        _snwprintf(text, capacity, L"下载失败");
+    text[capacity - 1] = 0;
+}
+
+// The pool's reports turned into the worker's protocol: bytes as both the
+// counts and the bytes written, a file named (and so recorded) once it and
+// all before it are done and it is in place.
+class DownloadEvents : public IConcurrentEvents {
+public:
+    DownloadEvents(IInstallReport& report, DownloadProgress& progress, InstallResult& result)
+        : report_(report), progress_(progress), result_(result) {}
+
+    void Bytes(uint64_t done) override {
+        done_ = done > progress_.total ? progress_.total : uint32_t(done);
+        Forward(nullptr);
+    }
+    void Finished(uint32_t, const UpdateItem* item, bool ok) override {
+        ++result_.entries;
+        const bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
+        if (!ok) ++result_.failed;
+        else if (install) ++result_.installed;
+        progress_.done = AddSize(progress_.done, item);
+        Forward(ok && install ? item->file : nullptr);
+    }
+    void Notice(const DownloadNotice& notice) override {
+        if (report_.StopRequested()) return;
+        wchar_t text[128];
+        NoticeText(text, 128, notice);
+        report_.Notice(notice.file, text);
+    }
+    bool Stopped() override { return report_.StopRequested(); }
+    bool Wait(uint32_t ms) override { return report_.WaitUnlessStopped(ms); }
+
+private:
+    void Forward(const wchar_t* name) {
+        if (report_.StopRequested()) return;
+        const uint32_t total = progress_.total;
+        report_.Progress(name, total, done_, total, done_);
+    }
+
+    IInstallReport& report_;
+    DownloadProgress& progress_;
+    InstallResult& result_;
+    uint32_t done_ = 0;  // bytes reported, never behind an earlier report
+};
+
+// The download way: the manifest's entries, a few at once, counting the
 // entries that failed and recording only files that are to be installed.
 InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     InstallResult result;
@@ -387,12 +421,6 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     if (!job.manifestUrl || !job.manifestUrl[0]) return result;
     DownloadProgress local = {};
     DownloadProgress* progress = job.downloadProgress ? job.downloadProgress : &local;
-    DownloadContext context{&report};
-    progress->callback = ForwardDownloadProgress;
-    progress->user = &context;
-    progress->stopped = DownloadStopped;
-    progress->wait = DownloadWait;
-    progress->notice = DownloadNoticeText;
     progress->digest[0] = 0;
 
     result.outcome = InstallOutcome::kDownloadFailed;
@@ -416,25 +444,14 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         if (const UpdateItem* item = manifest->GetItem(i)) total = AddSize(total, item);
     progress->total = total;
     progress->done = 0;
+    DownloadContext context{&report};
     ForwardDownloadProgress(total, 0, nullptr, &context);
-    for (uint32_t i = 0; i < count; ++i) {
-        const UpdateItem* item = manifest->GetItem(i);
-        if (!item) continue;
-        if (report.StopRequested()) {
-            result.outcome = InstallOutcome::kStopped;
-            return result;
-        }
-        ++result.entries;
-        bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
-        ForwardDownloadProgress(total, progress->done, nullptr, &context);
-        bool ok = DownloadItem(job.installDir, progress, item);
-        if (!ok) ++result.failed;
-        else if (install) ++result.installed;
-        progress->done = AddSize(progress->done, item);
-        // Named (and so recorded) once the file is in place.
-        ForwardDownloadProgress(total, progress->done, ok && install ? item->file : nullptr,
-                                &context);
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
     }
+    DownloadEvents events(report, *progress, result);
+    DownloadConcurrently(job.installDir, manifest.get(), progress->policy, events);
     if (report.StopRequested()) {
         result.outcome = InstallOutcome::kStopped;
         return result;

@@ -6,9 +6,14 @@
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
+#include <atomic>
+#include <cwctype>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "support/data.h"
 #include "support/digest.h"
@@ -245,11 +250,12 @@ public:
         return WriteSidecar(run_.side, run_.item->md5, answer.validator);
     }
 
+    bool KeepGoing() override {
+        if (Stopped(run_.progress)) stopped_ = true;
+        return !stopped_;
+    }
+
     bool Write(const uint8_t* bytes, uint32_t count) override {
-        if (Stopped(run_.progress)) {
-            stopped_ = true;
-            return false;
-        }
         DWORD written = 0;
         if (!WriteFile(partial_.file.get(), bytes, count, &written, nullptr) || written != count) {
             diskFailed_ = true;
@@ -382,7 +388,11 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
         run.hasRetryAfter = false;
         Attempt result = TryOnce(run, net);
         if (result == Attempt::kInstalled) return true;
-        if (result == Attempt::kStopped) return false;
+        if (result == Attempt::kStopped) {
+            WIN32_FILE_ATTRIBUTE_DATA info;
+            if (!GetFileAttributesExW(run.side, GetFileExInfoStandard, &info)) DropPartial(run);
+            return false;
+        }
         if (result == Attempt::kPermanent || attempt >= policy.attempts) {
             // Bytes that no later request could continue are of no use.
             WIN32_FILE_ATTRIBUTE_DATA info;
@@ -500,4 +510,160 @@ void DownloadManifestAndFiles(const wchar_t* address, const wchar_t* directory,
     CInternet net;
     if (!net.Download(request)) return;
     ApplyManifest(progress, directory, net.buffer, net.received);
+}
+
+namespace {
+
+// The pool behind DownloadConcurrently: its threads take the next entry in
+// manifest order and hand results over; the calling thread reports them.
+class Pool {
+public:
+    Pool(const wchar_t* directory, std::vector<const UpdateItem*> items, const DownloadPolicy& policy,
+         IConcurrentEvents& events)
+        : directory_(directory),
+          items_(std::move(items)),
+          policy_(policy),
+          events_(events),
+          state_(new (std::nothrow) std::atomic<int>[items_.size()]),
+          changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        if (state_)
+            for (size_t i = 0; i < items_.size(); ++i) state_[i].store(kPending);
+    }
+
+    void Run(uint32_t connections) {
+        if (!state_ || !changed_) connections = 0;
+        std::vector<UniqueKernelHandle> threads;
+        for (uint32_t i = 0; i < connections; ++i) {
+            workers_[i].pool = this;
+            UniqueKernelHandle thread(CreateThread(nullptr, 256 * 1024, Work, &workers_[i], 0, nullptr));
+            if (thread) threads.push_back(std::move(thread));
+        }
+        if (threads.empty()) {
+            // No thread to be had: the entries one after another, here.
+            workers_[0].pool = this;
+            WorkOn(workers_[0], true);
+            Deliver();
+            return;
+        }
+        std::vector<HANDLE> handles;
+        for (auto& t : threads) handles.push_back(t.get());
+        for (;;) {
+            // Woken by an entry's end; byte counts are looked at a few times a second.
+            WaitForSingleObject(changed_.get(), 250);
+            bool ended = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, 0) !=
+                         WAIT_TIMEOUT;
+            Deliver();
+            if (ended) return;
+        }
+    }
+
+private:
+    enum : int { kPending, kRunning, kInstalled, kFailed, kSkipped };
+    struct Worker {
+        Pool* pool = nullptr;
+        std::atomic<uint64_t> have{0};  // of the entry under way
+    };
+
+    static DWORD WINAPI Work(void* context) {
+        auto* worker = static_cast<Worker*>(context);
+        worker->pool->WorkOn(*worker, false);
+        return 0;
+    }
+
+    void WorkOn(Worker& worker, bool deliverAsItGoes) {
+        DownloadProgress p{};
+        p.user = &worker;
+        p.policy = policy_;
+        p.callback = [](uint32_t, uint32_t done, const wchar_t*, void* user) {
+            static_cast<Worker*>(user)->have.store(done);
+        };
+        p.stopped = [](void* user) { return static_cast<Worker*>(user)->pool->events_.Stopped(); };
+        p.wait = [](uint32_t ms, void* user) { return static_cast<Worker*>(user)->pool->events_.Wait(ms); };
+        p.notice = [](const DownloadNotice& n, void* user) {
+            Pool* pool = static_cast<Worker*>(user)->pool;
+            std::lock_guard<std::mutex> lock(pool->lock_);
+            pool->notices_.push_back(n);
+        };
+        for (;;) {
+            if (events_.Stopped()) return;
+            const size_t i = next_.fetch_add(1);
+            if (i >= items_.size()) return;
+            if (!items_[i]) {
+                state_[i].store(kSkipped);
+                continue;
+            }
+            state_[i].store(kRunning);
+            worker.have.store(0);
+            const bool ok = DownloadItem(directory_, &p, items_[i]);
+            {
+                std::lock_guard<std::mutex> lock(lock_);
+                finishedBytes_ += Counted(items_[i]);
+                worker.have.store(0);
+                state_[i].store(ok ? kInstalled : kFailed);
+            }
+            SetEvent(changed_.get());
+            if (deliverAsItGoes) Deliver();
+        }
+    }
+
+    // Notices, then the entries finished in order, then the byte count.
+    void Deliver() {
+        std::vector<DownloadNotice> notices;
+        uint64_t bytes = 0;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            notices.swap(notices_);
+            bytes = finishedBytes_;
+            for (const Worker& w : workers_) bytes += w.have.load();
+        }
+        for (const DownloadNotice& n : notices) events_.Notice(n);
+        if (bytes != lastBytes_) {
+            lastBytes_ = bytes;
+            events_.Bytes(bytes);
+        }
+        for (; delivered_ < items_.size(); ++delivered_) {
+            int state = state_[delivered_].load();
+            if (state == kPending || state == kRunning) break;
+            if (state != kSkipped) events_.Finished(uint32_t(delivered_), items_[delivered_], state == kInstalled);
+        }
+    }
+
+    const wchar_t* directory_;
+    const std::vector<const UpdateItem*> items_;
+    const DownloadPolicy policy_;
+    IConcurrentEvents& events_;
+    std::unique_ptr<std::atomic<int>[]> state_;
+    UniqueKernelHandle changed_;
+    std::atomic<size_t> next_{0};
+    Worker workers_[4];
+    std::mutex lock_;  // notices_, finishedBytes_ with the states they go with
+    std::vector<DownloadNotice> notices_;
+    uint64_t finishedBytes_ = 0;
+    uint64_t lastBytes_ = UINT64_MAX;
+    size_t delivered_ = 0;
+};
+
+// The names of the entries as files (case and separators folded).
+bool NamesAFileTwice(const std::vector<const UpdateItem*>& items) {
+    std::unordered_set<std::wstring> seen;
+    for (const UpdateItem* item : items) {
+        if (!item) continue;
+        std::wstring key(item->file);
+        for (wchar_t& c : key) c = c == L'/' ? L'\\' : wchar_t(towlower(c));
+        if (!seen.insert(key).second) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
+                          const DownloadPolicy& policy, IConcurrentEvents& events) {
+    if (!manifest) return;
+    std::vector<const UpdateItem*> items;
+    for (uint32_t i = 0; i < manifest->Count(); ++i) items.push_back(manifest->GetItem(i));
+    uint32_t connections = policy.connections < 1 ? 1 : policy.connections > 4 ? 4 : policy.connections;
+    if (NamesAFileTwice(items)) connections = 1;
+    Pool pool(directory, std::move(items), policy, events);
+    pool.Run(connections);
 }

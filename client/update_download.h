@@ -20,6 +20,8 @@ struct DownloadPolicy {
     uint32_t firstWaitMs = 1000;
     uint32_t longestWaitMs = 4000;
     uint32_t retryAfterLimitMs = 30000;
+    // Entries fetched at once by DownloadConcurrently (1 to 4).
+    uint32_t connections = 3;
 };
 
 enum class DownloadEvent {
@@ -76,6 +78,30 @@ bool DownloadAll(DownloadProgress* progress, const wchar_t* directory, IUpdateIn
 // this run or a later one, asks only for the rest; a server without a
 // validator, a permanent failure or a wrong body leaves neither.
 bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const UpdateItem* item);
+// What DownloadConcurrently tells; all on the calling thread except
+// Stopped and Wait, which the pool's threads ask.
+class IConcurrentEvents {
+public:
+    // Bytes of every entry so far: finished ones (installed or not) at their
+    // size, plus what arrived of those under way.
+    virtual void Bytes(uint64_t done) = 0;
+    // Once per entry, in manifest order: when it and all before it are done.
+    virtual void Finished(uint32_t index, const UpdateItem* item, bool ok) = 0;
+    virtual void Notice(const DownloadNotice& notice) = 0;
+    virtual bool Stopped() = 0;
+    virtual bool Wait(uint32_t ms) = 0;
+
+protected:
+    ~IConcurrentEvents() = default;
+};
+
+// The entries of manifest as DownloadItem does them, policy.connections at
+// once. A manifest that names a file twice is done one entry at a time, so
+// that its later entry still wins. After a stop no entry is begun; entries
+// not finished then are not reported.
+void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
+                          const DownloadPolicy& policy, IConcurrentEvents& events);
+
 // The partial file and its sidecar for a target path; false when the names
 // would not fit capacity.
 bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity);

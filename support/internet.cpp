@@ -88,9 +88,9 @@ enum class ReadEnd { kComplete, kClosed, kError, kSlow, kLonger, kRefused };
 // arrived there and may refuse it. A chunk is gathered from reads of what
 // has arrived: one full-sized read would wait for all of it however slowly
 // it came, and the speed check would never run.
-template <typename Place, typename Took>
+template <typename Place, typename Took, typename Keep>
 ReadEnd ReadChunks(HINTERNET request, uint64_t length, uint32_t lowBytes, uint32_t lowMs,
-                   Place place, Took took, uint64_t* received) {
+                   Place place, Took took, Keep keep, uint64_t* received) {
     const WinInetApi& net = *WinInet();
     *received = 0;
     DWORD windowStart = GetTickCount();
@@ -122,6 +122,11 @@ ReadEnd ReadChunks(HINTERNET request, uint64_t length, uint32_t lowBytes, uint32
             }
             filled += got;
             windowBytes += got;
+            if (!keep()) {
+                *received += filled;
+                took(at, filled);
+                return ReadEnd::kRefused;
+            }
             if (lowMs && GetTickCount() - windowStart >= lowMs) {
                 if (windowBytes < lowBytes) {
                     *received += filled;
@@ -276,7 +281,7 @@ bool CInternet::ReadBody(uint32_t length, uint32_t needed) {
             if (callback) callback(needed, received, user);
             return true;
         },
-        &got);
+        [] { return true; }, &got);
     received = uint32_t(got);
     if (end == ReadEnd::kError || end == ReadEnd::kSlow || end == ReadEnd::kLonger) return false;
     // A reused larger buffer still holds the previous body past this point.
@@ -345,7 +350,7 @@ FetchEnd CInternet::Fetch(const wchar_t* address, uint64_t from, const wchar_t* 
     ReadEnd end = ReadChunks(
         request.get(), a.length, lowSpeedBytes, lowSpeedMs, [&](uint32_t) { return chunk; },
         [&](const uint8_t* bytes, uint32_t count) { return sink.Write(bytes, count); },
-        &a.received);
+        [&] { return sink.KeepGoing(); }, &a.received);
     if (end == ReadEnd::kError) a.error = GetLastError();
     request.reset();
     connection.reset();

@@ -32,6 +32,9 @@ public:
     virtual bool Begin(const HttpAnswer& answer) = 0;
     // False ends the transfer.
     virtual bool Write(const uint8_t* bytes, uint32_t count) = 0;
+    // Asked after every read, so a slow body can be ended between pieces
+    // of a chunk; what arrived is written first.
+    virtual bool KeepGoing() { return true; }
 
 protected:
     ~IBodySink() = default;

@@ -157,4 +157,41 @@ TEST_F(DownloadWorker, AStopEndsARetryWaitAtOnce) {
     EXPECT_FALSE(testing_util::FileExists(installDir + L"busy.bin"));
 }
 
+// Three hundred small files through the pool: every one in place and
+// verified, named in manifest order, the bytes counted exactly, one missing
+// file counted as failed; the server never saw more requests at once than
+// the pool has connections, and did see several.
+TEST_F(DownloadWorker, ThePoolFetchesSeveralAtOnceAndReportsInOrder) {
+    std::vector<std::wstring> names;
+    std::vector<std::vector<uint8_t>> bodies;
+    uint64_t total = 0;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back(L"f" + std::to_wstring(i) + L".bin");
+        bodies.push_back(Noise(100 + (i * 37) % 900, i));
+        total += bodies.back().size();
+        Add(names.back(), bodies.back(), L"peak");
+    }
+    manifest.AddFile(L"missing.bin", 10, L"00000000000000000000000000000000",
+                     Url(L"serve/peak/" + tag + L"/missing.bin").c_str());
+    const std::wstring address = SaveManifest();
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.manifestUrl = address.c_str();
+    SharedReport report;
+    InstallResult result = RunInstall(job, report);
+    EXPECT_EQ(InstallOutcome::kDownloaded, result.outcome);
+    EXPECT_EQ(301u, result.entries);
+    EXPECT_EQ(1u, result.failed);
+    EXPECT_EQ(300u, result.installed);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(total + 10, report.lastDone);
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_TRUE(ReadAll(installDir + names[i]) == bodies[i]) << testing_util::Narrow(names[i]);
+    EXPECT_EQ(names, report.names);
+    const std::vector<uint8_t> peak = ReadAll(served + L"peak.txt");
+    ASSERT_EQ(1u, peak.size());
+    EXPECT_GE(peak[0], '2');
+    EXPECT_LE(peak[0], '0' + int(DownloadPolicy().connections));
+}
+
 }  // namespace

@@ -24,6 +24,8 @@ PORT_FILE = sys.argv[2]
 STATE_LOCK = threading.Lock()
 COUNTS = {}
 CUT = set()
+ACTIVE = {}
+PEAK = {}
 
 
 def pattern(n):
@@ -87,12 +89,32 @@ class Handler(http.server.SimpleHTTPRequestHandler):
           norange         Range is ignored: always 200 with the whole file
           noetag          no ETag and no Last-Modified
           weak            a weak ETag, and Last-Modified
+          peak            counts the requests under way in FILE's folder
+                          (each held 30 ms) and keeps the most seen at
+                          once in peak.txt there
         Every request appends "range=<Range> if-range=<If-Range>
         status=<code>" to FILE.log ("-" for a header not sent)."""
         opts, _, name = rest.partition("/")
         name = urllib.parse.unquote(name)
         opts = [] if opts == "-" else opts.split(",")
         file = os.path.join(ROOT, *name.split("/"))
+        if "peak" not in opts:
+            return self.serve_file(opts, file)
+        folder = os.path.dirname(file)
+        with STATE_LOCK:
+            ACTIVE[folder] = ACTIVE.get(folder, 0) + 1
+            if ACTIVE[folder] > PEAK.get(folder, 0):
+                PEAK[folder] = ACTIVE[folder]
+                with open(os.path.join(folder, "peak.txt"), "w") as f:
+                    f.write(str(PEAK[folder]))
+        try:
+            time.sleep(0.03)
+            self.serve_file(opts, file)
+        finally:
+            with STATE_LOCK:
+                ACTIVE[folder] -= 1
+
+    def serve_file(self, opts, file):
         with STATE_LOCK:
             count = COUNTS.get(file, 0) + 1
             COUNTS[file] = count
