@@ -555,7 +555,8 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
         progress_.statusChanged = true;
     }
     FormatPercent(progress_.percent, 16, total, done);
-    FormatSizeLine(progress_.speed, 128, bytesTotal, bytesDone, speed);
+    uint32_t left = speed_.SecondsLeft(bytesTotal > bytesDone ? bytesTotal - bytesDone : 0);
+    FormatSizeLine(progress_.speed, 128, bytesTotal, bytesDone, speed, left);
     progress_.maximum = total ? total : 1;
     progress_.value = total ? done : 1;
     progress_.fresh = true;

@@ -198,7 +198,7 @@ private:
     ProgressSnapshot progress_ = {};
 
     // Speed of the size line; worker thread only while a run is going.
-    SpeedMeter speed_;
+    SpeedMeter speed_{5};
 
     std::atomic<uint32_t> failed_{0};
     int exitCode_ = 0;
