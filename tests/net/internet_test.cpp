@@ -229,6 +229,12 @@ struct RecordingSink : IBodySink {
     bool accept = true;
 };
 
+// The server keeps counts and logs per file: a name of this run alone.
+std::wstring Fresh(const wchar_t* name) {
+    static int runs = 0;
+    return std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs) + L"-" + name;
+}
+
 // Lines of the server's request log for a file under /serve/.
 std::vector<std::string> ServerLog(const std::wstring& name) {
     std::vector<uint8_t> bytes = testing_util::ReadAll(ServedPath(name + L".log"));
@@ -248,11 +254,12 @@ std::vector<std::string> ServerLog(const std::wstring& name) {
 }  // namespace
 
 TEST_F(InternetTest, FetchHandsTheWholeBodyToTheSinkWithItsValidator) {
-    Serve(L"fetch-whole.bin", 40000);
+    const std::wstring name = Fresh(L"fetch-whole.bin");
+    Serve(name, 40000);
     RecordingSink sink;
     HttpAnswer answer;
     EXPECT_EQ(FetchEnd::kComplete,
-              net.Fetch(Url(L"serve/-/fetch-whole.bin").c_str(), 0, nullptr, 0, sink, &answer));
+              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, sink, &answer));
     EXPECT_EQ(Pattern(40000), sink.body);
     ASSERT_EQ(1u, sink.heads.size());
     EXPECT_EQ(200u, answer.status);
@@ -261,17 +268,18 @@ TEST_F(InternetTest, FetchHandsTheWholeBodyToTheSinkWithItsValidator) {
     EXPECT_EQ(0u, answer.start);
     EXPECT_EQ(40000u, answer.received);
     EXPECT_EQ(L'"', answer.validator[0]) << "the ETag";
-    EXPECT_EQ(std::vector<std::string>{"range=- if-range=- status=200"}, ServerLog(L"fetch-whole.bin"));
+    EXPECT_EQ(std::vector<std::string>{"range=- if-range=- status=200"}, ServerLog(name));
 }
 
 // A range from an offset: 206 from there when the validator still holds,
 // the whole body (200) when it does not or the server ignores ranges.
 TEST_F(InternetTest, FetchFromAnOffsetSendsRangeAndIfRange) {
-    Serve(L"fetch-range.bin", 40000);
+    const std::wstring name = Fresh(L"fetch-range.bin");
+    Serve(name, 40000);
     RecordingSink first;
     HttpAnswer whole;
     ASSERT_EQ(FetchEnd::kComplete,
-              net.Fetch(Url(L"serve/-/fetch-range.bin").c_str(), 0, nullptr, 0, first, &whole));
+              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, first, &whole));
     const std::wstring etag = whole.validator;
     const std::string sentTag(etag.begin(), etag.end());
     const auto all = Pattern(40000);
@@ -295,13 +303,13 @@ TEST_F(InternetTest, FetchFromAnOffsetSendsRangeAndIfRange) {
         RecordingSink sink;
         HttpAnswer answer;
         EXPECT_EQ(FetchEnd::kComplete,
-                  net.Fetch(Url(L"serve/" + std::wstring(c.options) + L"/fetch-range.bin").c_str(),
+                  net.Fetch(Url(L"serve/" + std::wstring(c.options) + L"/" + name).c_str(),
                             30000, c.ifRange.c_str(), 40000, sink, &answer));
         EXPECT_EQ(c.status, answer.status);
         EXPECT_EQ(c.start, answer.start);
         EXPECT_EQ(40000u, answer.whole);
         EXPECT_EQ(std::vector<uint8_t>(all.begin() + c.start, all.end()), sink.body);
-        EXPECT_EQ(c.logged, ServerLog(L"fetch-range.bin").back());
+        EXPECT_EQ(c.logged, ServerLog(name).back());
     }
 }
 
@@ -309,7 +317,7 @@ TEST_F(InternetTest, FetchFromAnOffsetSendsRangeAndIfRange) {
 TEST_F(InternetTest, FetchTellsTransientFromPermanentFailures) {
     // The server counts requests per file: every case has its own.
     auto scripted = [](const wchar_t* options, int n) {
-        std::wstring name = L"fetch-fail-" + std::to_wstring(n) + L".bin";
+        std::wstring name = Fresh((L"fetch-fail-" + std::to_wstring(n) + L".bin").c_str());
         Serve(name, 1000);
         return Url(L"serve/" + std::wstring(options) + L"/" + name);
     };
