@@ -279,6 +279,13 @@ void DropPartial(const EntryRun& run) {
     DeleteFileW(run.side);
 }
 
+// Bytes without a validator beside them cannot be continued by any later
+// request: they go, the others stay for the next attempt or run.
+void KeepOnlyResumable(const EntryRun& run) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExW(run.side, GetFileExInfoStandard, &info)) DropPartial(run);
+}
+
 // Once the whole body is on disk: the target is replaced when size and MD5
 // match, else the bytes go.
 Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
@@ -330,6 +337,12 @@ Attempt TryOnce(EntryRun& run, CInternet& net) {
                 partial.file.reset();
                 DropPartial(run);
                 return Attempt::kTransient;
+            }
+            // A disk that refuses bytes is not mended by asking the server again.
+            if (sink.diskFailed_) {
+                partial.file.reset();
+                DropPartial(run);
+                return Attempt::kPermanent;
             }
             return sink.mismatch_ ? Attempt::kPermanent : Attempt::kTransient;
         default:
@@ -389,22 +402,21 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
         Attempt result = TryOnce(run, net);
         if (result == Attempt::kInstalled) return true;
         if (result == Attempt::kStopped) {
-            WIN32_FILE_ATTRIBUTE_DATA info;
-            if (!GetFileAttributesExW(run.side, GetFileExInfoStandard, &info)) DropPartial(run);
+            KeepOnlyResumable(run);
             return false;
         }
         if (result == Attempt::kPermanent || attempt >= policy.attempts) {
-            // Bytes that no later request could continue are of no use.
-            WIN32_FILE_ATTRIBUTE_DATA info;
-            if (result == Attempt::kPermanent ||
-                !GetFileAttributesExW(run.side, GetFileExInfoStandard, &info))
-                DropPartial(run);
+            if (result == Attempt::kPermanent) DropPartial(run);
+            else KeepOnlyResumable(run);
             Notify(run, DownloadEvent::kFailed, attempt, 0);
             return false;
         }
         uint32_t ms = RetryWait(policy, attempt, run);
         Notify(run, DownloadEvent::kRetrying, attempt + 1, ms);
-        if (!WaitUnlessStopped(progress, ms)) return false;
+        if (!WaitUnlessStopped(progress, ms)) {
+            KeepOnlyResumable(run);
+            return false;
+        }
     }
 }
 

@@ -301,6 +301,10 @@ FetchEnd CInternet::Fetch(const wchar_t* address, uint64_t from, const wchar_t* 
     if (!address || !WinInet() || !Session()) return FetchEnd::kPermanent;
     const std::wstring encoded = EncodeUrl(address);
     std::wstring headers;
+    // A validator that could break the header block is not sent, and a
+    // range without it could splice two versions: the whole body then.
+    for (const wchar_t* c = ifRange; c && *c; ++c)
+        if (*c < 0x20 || *c == 0x7F) from = 0;
     if (from > 0) {
         headers = L"Range: bytes=" + std::to_wstring(from) + L"-\r\n";
         if (ifRange && ifRange[0]) headers += L"If-Range: " + std::wstring(ifRange) + L"\r\n";
