@@ -238,4 +238,27 @@ TEST_F(DownloadWorker, ASecondRunContinuesACutTransfer) {
     EXPECT_EQ(2u, Requests(L"big.bin"));
 }
 
+// A server whose certificate no one vouches for (self-signed): the file is
+// not fetched, the attempt is not repeated, and the status line says why.
+TEST_F(DownloadWorker, ACertificateThatIsNotTrustedFailsTheFileWithItsReason) {
+    const std::wstring tls = Env(L"SKIN_TEST_HTTPS_PORT");
+    if (tls.empty()) GTEST_SKIP() << "no HTTPS server (openssl missing)";
+    const auto bytes = Noise(2000, 9);
+    ASSERT_TRUE(testing_util::WriteAll(served + L"secure.bin", bytes));
+    wchar_t digest[33] = {};
+    ASSERT_TRUE(DigestOfBuffer(digest, bytes.data(), uint32_t(bytes.size())));
+    manifest.AddFile(L"secure.bin", int32_t(bytes.size()), digest,
+                     (L"https://127.0.0.1:" + tls + L"/serve/-/" + tag + L"/secure.bin").c_str());
+    const std::wstring address = SaveManifest();
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.manifestUrl = address.c_str();
+    SharedReport report;
+    InstallResult result = RunInstall(job, report);
+    EXPECT_EQ(1u, result.failed);
+    EXPECT_FALSE(testing_util::FileExists(installDir + L"secure.bin"));
+    EXPECT_EQ(std::vector<std::wstring>{L"secure.bin: 服务器证书无效，未下载"}, report.notices);
+    EXPECT_EQ(0u, Requests(L"secure.bin")) << "no request got through";
+}
+
 }  // namespace

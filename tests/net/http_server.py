@@ -4,17 +4,21 @@ misbehaving answers under /bad/, under /hold/ a body whose end the test
 releases, and under /serve/OPTIONS/FILE a file with ranges, validators and
 scripted failures (see serve()). Writes its port to a file once listening.
 
-    http_server.py ROOT PORT_FILE
+    http_server.py ROOT PORT_FILE [CERT KEY]
+
+With CERT and KEY it also answers HTTPS (the same routes) on a second port,
+written to PORT_FILE.tls before PORT_FILE appears.
 """
 import email.utils
 import http.server
 import os
 import re
-import urllib.parse
 import socketserver
+import ssl
 import sys
 import threading
 import time
+import urllib.parse
 
 ROOT = sys.argv[1]
 PORT_FILE = sys.argv[2]
@@ -241,6 +245,16 @@ def watch_parent(server):
 def main():
     server = Server(("127.0.0.1", 0), Handler)
     threading.Thread(target=watch_parent, args=(server,), daemon=True).start()
+    if len(sys.argv) > 4:
+        # A client that refuses the certificate ends the handshake: accept
+        # fails with an SSLError, an OSError the server loop ignores.
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        secure = Server(("127.0.0.1", 0), Handler)
+        secure.socket = context.wrap_socket(secure.socket, server_side=True)
+        with open(PORT_FILE + ".tls", "w") as f:
+            f.write(str(secure.server_address[1]))
+        threading.Thread(target=secure.serve_forever, daemon=True).start()
     tmp = PORT_FILE + ".tmp"
     with open(tmp, "w") as f:
         f.write(str(server.server_address[1]))
