@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 #include <unordered_set>
 
 #include "app/zip_stream.h"
@@ -424,15 +425,30 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     progress->digest[0] = 0;
 
     result.outcome = InstallOutcome::kDownloadFailed;
-    wchar_t request[1024];
-    if (!BuildRequestAddress(request, 1024, job.manifestUrl)) return result;
-    CInternet net;
-    if (!net.Download(request)) return result;
+    // The manifest is tried as the files are, and its retries shown alike.
+    progress->user = &report;
+    progress->stopped = [](void* user) { return static_cast<IInstallReport*>(user)->StopRequested(); };
+    progress->wait = [](uint32_t ms, void* user) {
+        return static_cast<IInstallReport*>(user)->WaitUnlessStopped(ms);
+    };
+    progress->notice = [](const DownloadNotice& notice, void* user) {
+        auto* report = static_cast<IInstallReport*>(user);
+        if (report->StopRequested()) return;
+        wchar_t text[128];
+        NoticeText(text, 128, notice);
+        report->Notice(notice.file, text);
+    };
+    std::vector<uint8_t> bytes;
+    const bool fetched = FetchManifest(job.manifestUrl, progress, &bytes);
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
+    }
+    const uint32_t size = uint32_t(bytes.size());
     wchar_t digest[33] = {};
     std::unique_ptr<CUpdateInfo> manifest(new (std::nothrow) CUpdateInfo);
-    if (!DigestOfBuffer(digest, net.buffer, net.received) || !manifest ||
-        !manifest->ParseData(net.buffer, net.received) ||
-        manifest->Count() < CountItemTags(net.buffer, net.received))
+    if (!fetched || !DigestOfBuffer(digest, bytes.data(), size) || !manifest ||
+        !manifest->ParseData(bytes.data(), size) || manifest->Count() < CountItemTags(bytes.data(), size))
         return result;
 
     result.outcome = InstallOutcome::kDownloaded;

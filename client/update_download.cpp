@@ -352,9 +352,10 @@ Attempt TryOnce(EntryRun& run, CInternet& net) {
 
 // After the failed-th attempt: what the answer asked for, within the limit,
 // else a wait that doubles from the first up to the longest.
-uint32_t RetryWait(const DownloadPolicy& policy, uint32_t failed, const EntryRun& run) {
-    if (run.hasRetryAfter) {
-        uint64_t ms = uint64_t(run.retryAfter) * 1000;
+uint32_t RetryWait(const DownloadPolicy& policy, uint32_t failed, bool hasRetryAfter,
+                   uint32_t retryAfter) {
+    if (hasRetryAfter) {
+        uint64_t ms = uint64_t(retryAfter) * 1000;
         return ms > policy.retryAfterLimitMs ? policy.retryAfterLimitMs : uint32_t(ms);
     }
     uint64_t ms = policy.firstWaitMs;
@@ -374,12 +375,16 @@ bool WaitUnlessStopped(DownloadProgress* p, uint32_t ms) {
     return !Stopped(p);
 }
 
-void Notify(const EntryRun& run, DownloadEvent event, uint32_t attempt, uint32_t waitMs) {
-    DownloadProgress* p = run.progress;
+void Notify(DownloadProgress* p, const wchar_t* file, DownloadEvent event, uint32_t attempt,
+            uint32_t waitMs, uint32_t status, uint32_t error) {
     if (!p || !p->notice) return;
-    DownloadNotice n{run.item->file, event,     attempt, p->policy.attempts, waitMs,
-                     run.status,     run.error, IsCertificateError(run.error)};
+    DownloadNotice n{file,   event, attempt, p->policy.attempts, waitMs,
+                     status, error, IsCertificateError(error)};
     p->notice(n, p->user);
+}
+
+void Notify(const EntryRun& run, DownloadEvent event, uint32_t attempt, uint32_t waitMs) {
+    Notify(run.progress, run.item->file, event, attempt, waitMs, run.status, run.error);
 }
 
 bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateItem* item) {
@@ -411,7 +416,7 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
             Notify(run, DownloadEvent::kFailed, attempt, 0);
             return false;
         }
-        uint32_t ms = RetryWait(policy, attempt, run);
+        uint32_t ms = RetryWait(policy, attempt, run.hasRetryAfter, run.retryAfter);
         Notify(run, DownloadEvent::kRetrying, attempt + 1, ms);
         if (!WaitUnlessStopped(progress, ms)) {
             KeepOnlyResumable(run);
@@ -513,15 +518,78 @@ bool ApplyManifest(DownloadProgress* progress, const wchar_t* directory, const v
     return true;
 }
 
+namespace {
+
+// The manifest's body in memory; nothing of an earlier attempt stays.
+class MemorySink : public IBodySink {
+public:
+    MemorySink(std::vector<uint8_t>* bytes, DownloadProgress* progress)
+        : bytes_(bytes), progress_(progress) {}
+    bool Begin(const HttpAnswer& answer) override {
+        if (answer.start != 0) return false;
+        bytes_->clear();
+        bytes_->reserve(size_t(answer.length));
+        return true;
+    }
+    bool Write(const uint8_t* bytes, uint32_t count) override {
+        bytes_->insert(bytes_->end(), bytes, bytes + count);
+        return true;
+    }
+    bool KeepGoing() override {
+        if (Stopped(progress_)) stopped = true;
+        return !stopped;
+    }
+    bool stopped = false;
+
+private:
+    std::vector<uint8_t>* bytes_;
+    DownloadProgress* progress_;
+};
+
+// Far beyond the largest manifest the reader takes (10,000 entries).
+constexpr uint64_t kManifestLimit = 64u << 20;
+
+}  // namespace
+
+bool FetchManifest(const wchar_t* address, DownloadProgress* progress, std::vector<uint8_t>* bytes) {
+    if (!address || !address[0] || !bytes) return false;
+    bytes->clear();
+    wchar_t request[kAddressCapacity];
+    if (!BuildRequestAddress(request, kAddressCapacity, address)) return false;
+    // Notices name the manifest by the last part of its address.
+    std::wstring name(address);
+    name = name.substr(0, name.find(L'?'));
+    name = name.substr(name.find_last_of(L'/') + 1);
+    DownloadPolicy policy = progress ? progress->policy : DownloadPolicy();
+    if (policy.attempts == 0) policy.attempts = 1;
+    CInternet net;
+    for (uint32_t attempt = 1;; ++attempt) {
+        if (Stopped(progress)) return false;
+        MemorySink sink(bytes, progress);
+        HttpAnswer answer;
+        FetchEnd end = net.Fetch(request, 0, nullptr, kManifestLimit, sink, &answer);
+        if (end == FetchEnd::kComplete) return true;
+        bytes->clear();
+        if (sink.stopped) return false;
+        if (end != FetchEnd::kTransient || attempt >= policy.attempts) {
+            Notify(progress, name.c_str(), DownloadEvent::kFailed, attempt, 0, answer.status,
+                   answer.error);
+            return false;
+        }
+        uint32_t ms = RetryWait(policy, attempt, answer.hasRetryAfter, answer.retryAfter);
+        Notify(progress, name.c_str(), DownloadEvent::kRetrying, attempt + 1, ms, answer.status,
+               answer.error);
+        if (!WaitUnlessStopped(progress, ms)) return false;
+    }
+}
+
 void DownloadManifestAndFiles(const wchar_t* address, const wchar_t* directory,
                               DownloadProgress* progress) {
     if (progress) progress->digest[0] = 0;
     if (!address || !address[0] || !directory || !directory[0]) return;
-    wchar_t request[kAddressCapacity];
-    if (!BuildRequestAddress(request, kAddressCapacity, address)) return;
-    CInternet net;
-    if (!net.Download(request)) return;
-    ApplyManifest(progress, directory, net.buffer, net.received);
+    std::vector<uint8_t> bytes;
+    if (!FetchManifest(address, progress, &bytes)) return;
+    ApplyManifest(progress, directory, bytes.data(), uint32_t(bytes.size()));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "client/update_info.h"
 
@@ -61,6 +62,9 @@ struct DownloadProgress {
     void (*notice)(const DownloadNotice& notice, void* user);
 };
 
+// The manifest at address, tried as an entry is (retries, waits, notices
+// under the last part of the address); false when it cannot be had.
+bool FetchManifest(const wchar_t* address, DownloadProgress* progress, std::vector<uint8_t>* bytes);
 // Fetches the manifest at address and applies it to directory.
 void DownloadManifestAndFiles(const wchar_t* address, const wchar_t* directory,
                               DownloadProgress* progress);

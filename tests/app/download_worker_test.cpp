@@ -92,10 +92,11 @@ protected:
         manifest.AddFile(name.c_str(), int32_t(bytes.size()), digest,
                          Url(L"serve/" + options + L"/" + tag + L"/" + name).c_str());
     }
-    std::wstring SaveManifest() {
+    // The manifest's address: plain, or under /serve/options/.
+    std::wstring SaveManifest(const std::wstring& options = L"") {
         manifest.SetVersion(L"1.0.0.5");
         EXPECT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
-        return Url(tag + L"/update.xml");
+        return Url((options.empty() ? L"" : L"serve/" + options + L"/") + tag + L"/update.xml");
     }
     size_t Requests(const std::wstring& name) {
         size_t lines = 0;
@@ -108,13 +109,14 @@ protected:
     CUpdateInfo manifest;
 };
 
-// A file whose first answer is a 503 arrives on the second attempt; the
-// status line was told of the retry.
+// A manifest and a file whose first answers are 503 arrive on the second
+// attempt, a file that is not found fails at once; the status line was told
+// of each.
 TEST_F(DownloadWorker, ARetryIsShownAndTheFileArrives) {
     const auto bytes = Noise(50000, 3);
     Add(L"retry.bin", bytes, L"fail503x1");
     Add(L"gone.bin", bytes, L"fail404x9");
-    const std::wstring address = SaveManifest();
+    const std::wstring address = SaveManifest(L"fail503x1");
     InstallJob job;
     job.installDir = installDir.c_str();
     job.manifestUrl = address.c_str();
@@ -128,9 +130,12 @@ TEST_F(DownloadWorker, ARetryIsShownAndTheFileArrives) {
     EXPECT_TRUE(ReadAll(installDir + L"retry.bin") == bytes);
     EXPECT_EQ(2u, Requests(L"retry.bin"));
     EXPECT_EQ(1u, Requests(L"gone.bin"));
+    EXPECT_EQ(2u, Requests(L"update.xml"));
+    EXPECT_EQ(L"update.xml: 正在重试 (2/4)…", report.notices.at(0));
     // The two files are fetched side by side: their notices come as they happen.
-    std::sort(report.notices.begin(), report.notices.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"gone.bin: 下载失败 (HTTP 404)", L"retry.bin: 正在重试 (2/4)…"}),
+    std::sort(report.notices.begin() + 1, report.notices.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"update.xml: 正在重试 (2/4)…", L"gone.bin: 下载失败 (HTTP 404)",
+                                         L"retry.bin: 正在重试 (2/4)…"}),
               report.notices);
     EXPECT_EQ(std::vector<std::wstring>{L"retry.bin"}, report.names);
 }
