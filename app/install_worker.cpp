@@ -372,6 +372,13 @@ void NoticeText(wchar_t* text, size_t capacity, const DownloadNotice& n) {
     text[capacity - 1] = 0;
 }
 
+void ShowNotice(IInstallReport& report, const DownloadNotice& notice) {
+    if (report.StopRequested()) return;
+    wchar_t text[128];
+    NoticeText(text, 128, notice);
+    report.Notice(notice.file, text);
+}
+
 // The pool's reports turned into the worker's protocol: bytes as both the
 // counts and the bytes written, a file named (and so recorded) once it and
 // all before it are done and it is in place.
@@ -381,7 +388,10 @@ public:
         : report_(report), progress_(progress), result_(result) {}
 
     void Bytes(uint64_t done) override {
-        done_ = done > progress_.total ? progress_.total : uint32_t(done);
+        // A file begun again would send the bar back; it waits instead.
+        const uint32_t clamped = done > progress_.total ? progress_.total : uint32_t(done);
+        if (clamped <= done_) return;
+        done_ = clamped;
         Forward(nullptr);
     }
     void Finished(uint32_t, const UpdateItem* item, bool ok) override {
@@ -392,12 +402,7 @@ public:
         progress_.done = AddSize(progress_.done, item);
         Forward(ok && install ? item->file : nullptr);
     }
-    void Notice(const DownloadNotice& notice) override {
-        if (report_.StopRequested()) return;
-        wchar_t text[128];
-        NoticeText(text, 128, notice);
-        report_.Notice(notice.file, text);
-    }
+    void Notice(const DownloadNotice& notice) override { ShowNotice(report_, notice); }
     bool Stopped() override { return report_.StopRequested(); }
     bool Wait(uint32_t ms) override { return report_.WaitUnlessStopped(ms); }
 
@@ -432,11 +437,7 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         return static_cast<IInstallReport*>(user)->WaitUnlessStopped(ms);
     };
     progress->notice = [](const DownloadNotice& notice, void* user) {
-        auto* report = static_cast<IInstallReport*>(user);
-        if (report->StopRequested()) return;
-        wchar_t text[128];
-        NoticeText(text, 128, notice);
-        report->Notice(notice.file, text);
+        ShowNotice(*static_cast<IInstallReport*>(user), notice);
     };
     std::vector<uint8_t> bytes;
     const bool fetched = FetchManifest(job.manifestUrl, progress, &bytes);

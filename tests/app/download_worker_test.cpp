@@ -44,6 +44,7 @@ public:
     void Progress(const wchar_t* name, uint32_t, uint32_t done, uint64_t, uint64_t) override {
         std::lock_guard<std::mutex> lock(lock_);
         if (name) names.push_back(name);
+        if (done < lastDone) wentBack = true;
         lastDone = done;
     }
     bool StopRequested() override { return stop.load(); }
@@ -59,6 +60,7 @@ public:
     std::atomic<bool> stop{false};
     std::vector<std::wstring> names, notices;
     uint32_t lastDone = 0;
+    bool wentBack = false;
 
 private:
     std::mutex lock_;
@@ -195,6 +197,7 @@ TEST_F(DownloadWorker, ThePoolFetchesSeveralAtOnceAndReportsInOrder) {
     EXPECT_EQ(300u, result.installed);
     EXPECT_TRUE(result.completed);
     EXPECT_EQ(total + 10, report.lastDone);
+    EXPECT_FALSE(report.wentBack);
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_TRUE(ReadAll(installDir + names[i]) == bodies[i]) << testing_util::Narrow(names[i]);
     EXPECT_EQ(names, report.names);
