@@ -91,6 +91,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
           cut<pct>        the first body sent stops after pct % of the file
                           and the connection closes
           norange         Range is ignored: always 200 with the whole file
+          badrange        a Range is answered 206 with the whole file
+                          (Content-Range from 0), not from where it asked
           noetag          no ETag and no Last-Modified
           weak            a weak ETag, and Last-Modified
           peak            counts the requests under way in FILE's folder
@@ -163,7 +165,12 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 log(416)
                 return self.raw("HTTP/1.0 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
                                 "Content-Length: 0\r\n" % len(data))
-        if start:
+        if start and "badrange" in opts:
+            start = 0
+            status = 206
+            head = ("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 0-%d/%d\r\n"
+                    % (len(data) - 1, len(data)))
+        elif start:
             status = 206
             head = ("HTTP/1.0 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
                     % (start, len(data) - 1, len(data)))

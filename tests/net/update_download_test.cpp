@@ -497,6 +497,26 @@ TEST_F(DownloadTest, ACutTransferContinuesFromTheCut) {
     EXPECT_EQ((std::vector<std::wstring>{L"big1.bin", L"big2.bin"}), names);
 }
 
+// A 206 that does not begin where the request asked cannot be appended:
+// it is refused, the bytes kept so far go, and the next attempt asks for
+// everything.
+TEST_F(DownloadTest, ARangeAnsweredFromTheWrongPlaceStartsOver) {
+    const auto body = Pattern(200000);
+    Serve(L"wrong.bin", body);
+    UpdateItem item = Item(0, L"wrong.bin", 200000, Md5(body), ServedUrl(L"cut40,badrange", L"wrong.bin"));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + L"wrong.bin"));
+    std::vector<std::string> log = ServerLog(L"wrong.bin");
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ("range=- if-range=- status=200", log[0]);
+    EXPECT_EQ(0u, log[1].find("range=bytes=80000- if-range=\""));
+    EXPECT_EQ("status=206", log[1].substr(log[1].rfind(' ') + 1));
+    EXPECT_EQ("range=- if-range=- status=200", log[2]);
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"wrong.bin"});
+    // The refused body was not read on top of what was kept.
+    for (const ReportEntry& r : reports) EXPECT_LE(r.done, 200000u);
+}
+
 // One attempt per run: the first run is cut and keeps its bytes and the
 // ETag under names fixed by the target; the second continues from there.
 TEST_F(DownloadTest, ASecondRunContinuesWhatTheFirstLeft) {
