@@ -475,8 +475,12 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     }
     ForwardDownloadProgress(total, total, nullptr, &context);
     result.completed = true;
-    // A partial installation is not recorded as the manifest's release.
-    if (result.failed == 0) wcscpy(progress->digest, digest);
+    // A partial installation is not recorded as the manifest's release, and
+    // keeps what its failed files may continue from.
+    if (result.failed == 0) {
+        wcscpy(progress->digest, digest);
+        SweepPartials(job.installDir, manifest.get());
+    }
     return result;
 }
 

@@ -747,3 +747,29 @@ void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
     Pool pool(directory, std::move(items), policy, events);
     pool.Run(connections);
 }
+
+void SweepPartials(const wchar_t* directory, IUpdateInfo* manifest) {
+    if (!directory || !manifest) return;
+    std::unordered_set<std::wstring> folders;
+    for (uint32_t i = 0; i < manifest->Count(); ++i) {
+        const UpdateItem* item = manifest->GetItem(i);
+        wchar_t path[kLocalPathCapacity];
+        if (!item || item->action != kUpdateAdd || !LocalPathOf(path, directory, item)) continue;
+        std::wstring folder(path);
+        folder.resize(folder.rfind(L'\\') + 1);
+        if (!folders.insert(folder).second) continue;
+        for (const wchar_t* pattern : {L"~dl*.part", L"~dl*.part.etag"}) {
+            WIN32_FIND_DATAW data;
+            UniqueFind find(FindFirstFileW((folder + pattern).c_str(), &data));
+            if (!find) continue;
+            do {
+                // The pattern also matches longer extensions ("x.partial"): exact ends only.
+                std::wstring name(data.cFileName);
+                bool part = name.size() > 8 && name.compare(name.size() - 5, 5, L".part") == 0;
+                bool side = name.size() > 13 && name.compare(name.size() - 10, 10, L".part.etag") == 0;
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (part || side))
+                    DeleteFileW((folder + name).c_str());
+            } while (FindNextFileW(find.get(), &data));
+        }
+    }
+}

@@ -106,6 +106,12 @@ protected:
 void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
                           const DownloadPolicy& policy, IConcurrentEvents& events);
 
+// After every entry of manifest is in place, what partial files and
+// sidecars ("~dl*.part", "~dl*.part.etag") are left in the folders its
+// entries go to belong to no entry any more (an earlier release's): they
+// go, except one another installer holds open.
+void SweepPartials(const wchar_t* directory, IUpdateInfo* manifest);
+
 // The partial file and its sidecar for a target path; false when the names
 // would not fit capacity.
 bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity);

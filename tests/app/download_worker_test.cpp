@@ -269,4 +269,37 @@ TEST_F(DownloadWorker, ACertificateThatIsNotTrustedFailsTheFileWithItsReason) {
     EXPECT_EQ(0u, Requests(L"secure.bin")) << "no request got through";
 }
 
+// Partial files an earlier release left (no entry of this manifest has those
+// names) stay while a file failed, and go once every file is in place; a
+// player's files that only look alike stay.
+TEST_F(DownloadWorker, LeftPartialFilesGoOnceEveryFileIsInPlace) {
+    // data\\b.bin is not served at first: the first run fails it.
+    const std::vector<uint8_t> later(10, 'x');
+    wchar_t digest[33] = {};
+    ASSERT_TRUE(DigestOfBuffer(digest, later.data(), uint32_t(later.size())));
+    Add(L"a.bin", Noise(3000, 1), L"-");
+    manifest.AddFile(L"data\\b.bin", 10, digest, Url(L"serve/-/" + tag + L"/later.bin").c_str());
+    const std::wstring address = SaveManifest();
+    ASSERT_TRUE(CreateDirectoryW(installDir.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((installDir + L"data").c_str(), nullptr));
+    const std::vector<std::wstring> stale = {L"~dlold.bin.part", L"~dlold.bin.part.etag",
+                                             L"data\\~dlgone.pak.part"};
+    const std::vector<std::wstring> players = {L"~dlnotes.partial", L"keep.part", L"data\\~dl.txt"};
+    for (const auto& name : stale) ASSERT_TRUE(testing_util::WriteAll(installDir + name, Noise(10, 2)));
+    for (const auto& name : players) ASSERT_TRUE(testing_util::WriteAll(installDir + name, Noise(10, 3)));
+
+    InstallJob job;
+    job.installDir = installDir.c_str();
+    job.manifestUrl = address.c_str();
+    SharedReport first;
+    EXPECT_EQ(1u, RunInstall(job, first).failed);
+    for (const auto& name : stale) EXPECT_TRUE(testing_util::FileExists(installDir + name)) << testing_util::Narrow(name);
+
+    ASSERT_TRUE(testing_util::WriteAll(served + L"later.bin", later));
+    SharedReport second;
+    EXPECT_EQ(0u, RunInstall(job, second).failed);
+    for (const auto& name : stale) EXPECT_FALSE(testing_util::FileExists(installDir + name)) << testing_util::Narrow(name);
+    for (const auto& name : players) EXPECT_TRUE(testing_util::FileExists(installDir + name)) << testing_util::Narrow(name);
+}
+
 }  // namespace
