@@ -52,9 +52,9 @@ struct DownloadProgress {
     DownloadCallback callback;
     void* user;
     DownloadPolicy policy;
-    // Optional, all with `user`. stopped is asked between pieces and before
-    // every attempt: true ends the entry (what arrived stays for a later
-    // run). wait waits ms unless a stop comes first, answering false then;
+    // Optional, all with `user`. stopped is asked after every read and
+    // before every attempt: true ends the entry (what arrived stays for a
+    // later run when it can be continued). wait waits ms unless a stop comes first, answering false then;
     // without it a retry waits out its time. notice tells of retries and
     // of entries given up.
     bool (*stopped)(void* user);
@@ -101,8 +101,8 @@ protected:
 
 // The entries of manifest as DownloadItem does them, policy.connections at
 // once. A manifest that names a file twice is done one entry at a time, so
-// that its later entry still wins. After a stop no entry is begun; entries
-// not finished then are not reported.
+// that its later entry still wins. After a stop no entry is begun; those it
+// cut short are reported as failed, those never begun not at all.
 void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
                           const DownloadPolicy& policy, IConcurrentEvents& events);
 
