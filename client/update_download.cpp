@@ -462,6 +462,14 @@ bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t 
     const int folder = int(name - path);
     int n = swprintf(data, capacity, L"%.*ls~dl%ls.part", folder, path, name);
     if (n < 0 || uint32_t(n) >= capacity) return false;
+    if (size_t(n) + 5 >= MAX_PATH) {
+        // A target that only just fits: its partial files are named by a
+        // hash of its name instead, still the same on every run.
+        uint32_t hash = 2166136261u;
+        for (const wchar_t* c = name; *c; ++c) hash = (hash ^ uint32_t(towlower(*c))) * 16777619u;
+        n = swprintf(data, capacity, L"%.*ls~dl%08x.part", folder, path, hash);
+        if (n < 0 || uint32_t(n) >= capacity) return false;
+    }
     n = swprintf(side, capacity, L"%ls.etag", data);
     return n > 0 && uint32_t(n) < capacity;
 }

@@ -112,8 +112,9 @@ void DownloadConcurrently(const wchar_t* directory, IUpdateInfo* manifest,
 // go, except one another installer holds open.
 void SweepPartials(const wchar_t* directory, IUpdateInfo* manifest);
 
-// The partial file and its sidecar for a target path; false when the names
-// would not fit capacity.
+// The partial file and its sidecar for a target path ("~dl<name>.part",
+// or "~dl<8 hex digits>.part" from the name where that would pass
+// MAX_PATH); false when the names would not fit capacity.
 bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity);
 
 // True for a path that stays inside the directory it is joined to: relative,

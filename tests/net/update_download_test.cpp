@@ -615,6 +615,19 @@ TEST_F(DownloadTest, WithoutAValidatorACutTransferStartsOver) {
     EXPECT_EQ((std::vector<std::string>{"range=- if-range=- status=200", "range=- if-range=- status=200"}), log);
 }
 
+// A file whose path only just fits is still downloaded through its
+// partial file (which takes the short name; Wine itself would also take a
+// longer one, Windows does not).
+TEST_F(DownloadTest, AFileWhosePathJustFitsArrives) {
+    const std::wstring name(MAX_PATH - 1 - install.size(), L'x');
+    ASSERT_LT(name.size(), 250u) << "the test folder is too short for the case";
+    auto body = Pattern(3000);
+    UpdateItem item = Item(0, name, 3000, Md5(body), Serve(L"long.bin", body));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + name));
+    EXPECT_EQ(List(install), std::vector<std::wstring>{name});
+}
+
 TEST(PartialPaths, SitBesideTheTargetUnderFixedNames) {
     wchar_t data[64], side[64];
     ASSERT_TRUE(PartialPathsOf(L"C:\\Game\\data\\a.pak", data, side, 64));
@@ -622,6 +635,23 @@ TEST(PartialPaths, SitBesideTheTargetUnderFixedNames) {
     EXPECT_STREQ(L"C:\\Game\\data\\~dla.pak.part.etag", side);
     EXPECT_FALSE(PartialPathsOf(L"C:\\Game\\data\\a.pak", data, side, 26));
     EXPECT_FALSE(PartialPathsOf(L"no-folder.pak", data, side, 64));
+
+    // A name that just fits MAX_PATH: the partial files get a short name of
+    // their own, the same for the same target whatever its case.
+    const std::wstring folder = L"C:\\Game\\";
+    const std::wstring longName(MAX_PATH - 1 - folder.size(), L'n');
+    wchar_t longData[600], longSide[600], again[600], otherSide[600];
+    ASSERT_TRUE(PartialPathsOf((folder + longName).c_str(), longData, longSide, 600));
+    EXPECT_LT(wcslen(longSide), size_t(MAX_PATH));
+    EXPECT_EQ(0, wcsncmp(longData, (folder + L"~dl").c_str(), folder.size() + 3));
+    EXPECT_EQ(folder.size() + 3 + 8 + 5, wcslen(longData));
+    std::wstring upper = longName;
+    upper[0] = L'N';
+    ASSERT_TRUE(PartialPathsOf((folder + upper).c_str(), again, otherSide, 600));
+    EXPECT_STREQ(longData, again);
+    upper[1] = L'm';
+    ASSERT_TRUE(PartialPathsOf((folder + upper).c_str(), again, otherSide, 600));
+    EXPECT_STRNE(longData, again);
 }
 
 }  // namespace
