@@ -612,14 +612,13 @@ public:
           items_(std::move(items)),
           policy_(policy),
           events_(events),
-          state_(new (std::nothrow) std::atomic<int>[items_.size()]),
+          state_(items_.size()),
           changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        if (state_)
-            for (size_t i = 0; i < items_.size(); ++i) state_[i].store(kPending);
+        for (auto& state : state_) state.store(kPending);
     }
 
     void Run(uint32_t connections) {
-        if (!state_ || !changed_) connections = 0;
+        if (!changed_) connections = 0;
         std::vector<UniqueKernelHandle> threads;
         for (uint32_t i = 0; i < connections; ++i) {
             workers_[i].pool = this;
@@ -629,41 +628,47 @@ public:
         if (threads.empty()) {
             // No thread to be had: the entries one after another, here.
             workers_[0].pool = this;
-            WorkOn(workers_[0], true);
+            workers_[0].here = true;
+            WorkOn(workers_[0]);
             Deliver();
             return;
         }
         std::vector<HANDLE> handles;
         for (auto& t : threads) handles.push_back(t.get());
-        for (;;) {
+        bool ended = false;
+        while (!ended) {
             // Woken by an entry's end; byte counts are looked at a few times a second.
             WaitForSingleObject(changed_.get(), 250);
-            bool ended = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, 0) !=
-                         WAIT_TIMEOUT;
+            ended = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, 0) !=
+                    WAIT_TIMEOUT;
             Deliver();
-            if (ended) return;
         }
+        // The threads use this object: it must not go before every one has.
+        for (HANDLE h : handles) WaitForSingleObject(h, INFINITE);
     }
 
 private:
     enum : int { kPending, kRunning, kInstalled, kFailed, kSkipped };
     struct Worker {
         Pool* pool = nullptr;
+        bool here = false;  // on the calling thread: delivers as it goes
         std::atomic<uint64_t> have{0};  // of the entry under way
     };
 
     static DWORD WINAPI Work(void* context) {
         auto* worker = static_cast<Worker*>(context);
-        worker->pool->WorkOn(*worker, false);
+        worker->pool->WorkOn(*worker);
         return 0;
     }
 
-    void WorkOn(Worker& worker, bool deliverAsItGoes) {
+    void WorkOn(Worker& worker) {
         DownloadProgress p{};
         p.user = &worker;
         p.policy = policy_;
         p.callback = [](uint32_t, uint32_t done, const wchar_t*, void* user) {
-            static_cast<Worker*>(user)->have.store(done);
+            auto* w = static_cast<Worker*>(user);
+            w->have.store(done);
+            if (w->here) w->pool->Deliver();
         };
         p.stopped = [](void* user) { return static_cast<Worker*>(user)->pool->events_.Stopped(); };
         p.wait = [](uint32_t ms, void* user) { return static_cast<Worker*>(user)->pool->events_.Wait(ms); };
@@ -690,7 +695,7 @@ private:
                 state_[i].store(ok ? kInstalled : kFailed);
             }
             SetEvent(changed_.get());
-            if (deliverAsItGoes) Deliver();
+            if (worker.here) Deliver();
         }
     }
 
@@ -720,7 +725,7 @@ private:
     const std::vector<const UpdateItem*> items_;
     const DownloadPolicy policy_;
     IConcurrentEvents& events_;
-    std::unique_ptr<std::atomic<int>[]> state_;
+    std::vector<std::atomic<int>> state_;
     UniqueKernelHandle changed_;
     std::atomic<size_t> next_{0};
     Worker workers_[4];
