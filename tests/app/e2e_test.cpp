@@ -492,6 +492,45 @@ TEST_F(DownloadRun, WithoutInnerArchiveTheManifestFilesAreDownloaded) {
     EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
 }
 
+// The installer itself, silent: a file whose first answer is a 503 is
+// fetched again after the wait, one whose body is cut at 40 % is continued
+// from the cut; the run succeeds and records the release.
+TEST_F(DownloadRun, ATransientFailureIsRetriedAndACutFileContinued) {
+    PresetPath();
+    SHCreateDirectoryExW(nullptr, served.c_str(), nullptr);
+    const std::wstring serve = base.substr(0, base.rfind(L'/')) + L"/serve/";
+    const std::wstring folder = base.substr(base.rfind(L'/') + 1);
+    struct File {
+        const wchar_t* name;
+        const wchar_t* options;
+        std::string bytes;
+    } files[] = {{L"retry.bin", L"fail503x1", fixture::Noise(70000, 11)},
+                 {L"big.bin", L"cut40", fixture::Noise(2 * 1024 * 1024, 12)}};
+    CUpdateInfo manifest;
+    manifest.SetVersion(L"1.0.0.5");
+    for (const File& f : files) {
+        ASSERT_TRUE(testing_util::WriteAll(served + f.name, f.bytes.data(), f.bytes.size()));
+        wchar_t digest[33] = {};
+        ASSERT_TRUE(DigestOfBuffer(digest, f.bytes.data(), uint32_t(f.bytes.size())));
+        manifest.AddFile(f.name, int32_t(f.bytes.size()), digest,
+                         (serve + f.options + L"/" + folder + L"/" + f.name).c_str());
+    }
+    ASSERT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
+    config.SetConfig((base + L"/update.xml").c_str());
+    e2e::RunResult run = e2e::Run(Build(fixture::SkinItems()), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    for (const File& f : files) {
+        EXPECT_TRUE(Text(ReadAll(installDir + f.name)) == f.bytes) << testing_util::Narrow(f.name);
+        const std::string log = Text(ReadAll(served + f.name + L".log"));
+        EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
+    }
+    const std::string cut = std::to_string(files[1].bytes.size() * 40 / 100);
+    EXPECT_NE(std::string::npos, Text(ReadAll(served + L"big.bin.log")).find("range=bytes=" + cut + "- "));
+    EXPECT_FALSE(FileExists(installDir + L"~dlbig.bin.part"));
+    EXPECT_NE(L"", e2e::RegistryValue(productKey, L"md5"));
+}
+
 TEST_F(DownloadRun, AManifestWithoutFilesCompletes) {
     PresetPath();
     Serve({}, L"");
