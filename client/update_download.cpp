@@ -327,6 +327,12 @@ Attempt TryOnce(EntryRun& run, CInternet& net) {
     run.hasRetryAfter = answer.hasRetryAfter;
     run.retryAfter = answer.retryAfter;
     if (sink.stopped_) return Attempt::kStopped;
+    // The kept bytes do not fit what the server has now: begin again.
+    if (from > 0 && answer.status == 416) {
+        partial.file.reset();
+        DropPartial(run);
+        return Attempt::kTransient;
+    }
     switch (end) {
         case FetchEnd::kComplete:
             return Finish(run, partial, from > 0 && answer.status == 206);

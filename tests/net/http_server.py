@@ -93,6 +93,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
           norange         Range is ignored: always 200 with the whole file
           badrange        a Range is answered 206 with the whole file
                           (Content-Range from 0), not from where it asked
+          range416        a Range is answered 416, as if beyond the end
           noetag          no ETag and no Last-Modified
           weak            a weak ETag, and Last-Modified
           peak            counts the requests under way in FILE's folder
@@ -161,7 +162,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         m = re.fullmatch(r"bytes=(\d+)-", rng or "")
         if m and "norange" not in opts and (not if_range or if_range in (etag, modified)):
             start = int(m.group(1))
-            if start >= len(data):
+            if start >= len(data) or "range416" in opts:
                 log(416)
                 return self.raw("HTTP/1.0 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
                                 "Content-Length: 0\r\n" % len(data))

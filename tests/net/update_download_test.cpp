@@ -517,6 +517,21 @@ TEST_F(DownloadTest, ARangeAnsweredFromTheWrongPlaceStartsOver) {
     for (const ReportEntry& r : reports) EXPECT_LE(r.done, 200000u);
 }
 
+// A range the server cannot satisfy (416) means the kept bytes do not fit
+// what it has now: they go, and the next attempt asks for everything.
+TEST_F(DownloadTest, ARangeTheServerCannotSatisfyStartsOver) {
+    const auto body = Pattern(100000);
+    Serve(L"416.bin", body);
+    UpdateItem item = Item(0, L"416.bin", 100000, Md5(body), ServedUrl(L"cut40,range416", L"416.bin"));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + L"416.bin"));
+    std::vector<std::string> log = ServerLog(L"416.bin");
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ(0u, log[1].find("range=bytes=40000- "));
+    EXPECT_EQ("status=416", log[1].substr(log[1].rfind(' ') + 1));
+    EXPECT_EQ("range=- if-range=- status=200", log[2]);
+}
+
 // One attempt per run: the first run is cut and keeps its bytes and the
 // ETag under names fixed by the target; the second continues from there.
 TEST_F(DownloadTest, ASecondRunContinuesWhatTheFirstLeft) {
