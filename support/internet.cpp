@@ -2,6 +2,7 @@
 
 #include "support/wininet_api.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -63,6 +64,37 @@ const wchar_t* ParseCount(const wchar_t* p, uint64_t* value) {
 const wchar_t* SkipBlanks(const wchar_t* p) {
     while (*p == L' ' || *p == L'\t') ++p;
     return p;
+}
+
+// Seconds from now until an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"),
+// rounded up; 0 for a date gone by.
+bool SecondsUntil(const std::wstring& date, uint64_t* seconds) {
+    wchar_t weekday[4] = {}, month[4] = {};
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    if (swscanf(date.c_str(), L" %3ls %d %3ls %d %d:%d:%d", weekday, &day, month, &year, &hour,
+                &minute, &second) != 7 &&
+        swscanf(date.c_str(), L" %3ls, %d %3ls %d %d:%d:%d", weekday, &day, month, &year, &hour,
+                &minute, &second) != 7)
+        return false;
+    static const wchar_t* const kMonths[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
+                                             L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
+    WORD number = 0;
+    for (WORD i = 0; i < 12; ++i)
+        if (_wcsicmp(month, kMonths[i]) == 0) number = WORD(i + 1);
+    SYSTEMTIME when = {};
+    when.wYear = WORD(year);
+    when.wMonth = number;
+    when.wDay = WORD(day);
+    when.wHour = WORD(hour);
+    when.wMinute = WORD(minute);
+    when.wSecond = WORD(second);
+    FILETIME then, now;
+    if (number == 0 || !SystemTimeToFileTime(&when, &then)) return false;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](FILETIME t) { return uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+    const uint64_t a = ticks(then), b = ticks(now);
+    *seconds = a > b ? (a - b + 9999999) / 10000000 : 0;
+    return true;
 }
 
 // "bytes first-last/whole" (whole may be "*").
@@ -322,7 +354,7 @@ FetchEnd CInternet::Fetch(const wchar_t* address, uint64_t from, const wchar_t* 
     std::wstring text;
     uint64_t seconds = 0;
     if (QueryText(request.get(), HTTP_QUERY_RETRY_AFTER, &text) &&
-        ParseCount(SkipBlanks(text.c_str()), &seconds)) {
+        (ParseCount(SkipBlanks(text.c_str()), &seconds) || SecondsUntil(text, &seconds))) {
         a.hasRetryAfter = true;
         a.retryAfter = seconds > UINT32_MAX ? UINT32_MAX : uint32_t(seconds);
     }

@@ -15,7 +15,7 @@ struct HttpAnswer {
     uint64_t length = 0;  // Content-Length
     uint64_t start = 0;   // where the body belongs in the whole (206: the range's first byte)
     uint64_t whole = 0;   // the whole size: a 206's "/total", else the length
-    // Seconds of a Retry-After given as a number; HTTP dates are not used.
+    // Seconds of a Retry-After, given as a number or as the date to wait for.
     bool hasRetryAfter = false;
     uint32_t retryAfter = 0;
     // What If-Range can carry: a strong ETag, else Last-Modified; empty when

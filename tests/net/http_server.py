@@ -88,6 +88,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         OPTIONS, comma-separated ("-" for none):
           fail<code>x<n>  the first n requests answer <code>, no body
           after<s>        those failures carry "Retry-After: <s>"
+          afterdate<s>    ... or "Retry-After: <the date s seconds on>"
           cut<pct>        the first body sent stops after pct % of the file
                           and the connection closes
           norange         Range is ignored: always 200 with the whole file
@@ -128,6 +129,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             cuts_done = file in CUT
         fail = next((o for o in opts if re.fullmatch(r"fail\d+x\d+", o)), None)
         after = next((o[5:] for o in opts if re.fullmatch(r"after\d+", o)), None)
+        for o in opts:
+            if re.fullmatch(r"afterdate-?\d+", o):
+                after = email.utils.formatdate(time.time() + int(o[9:]), usegmt=True)
         cut = next((int(o[3:]) for o in opts if re.fullmatch(r"cut\d+", o)), None)
         rng = self.headers.get("Range")
         if_range = self.headers.get("If-Range")

@@ -353,6 +353,29 @@ TEST_F(InternetTest, FetchTellsTransientFromPermanentFailures) {
     }
 }
 
+// Retry-After as a date: the seconds until then (the server writes whole
+// seconds, so one less may be left by the time the answer is read), none
+// for a date gone by.
+TEST_F(InternetTest, RetryAfterAsADateGivesTheSecondsUntilThen) {
+    struct Case {
+        const wchar_t* options;
+        uint32_t least, most;
+    } cases[] = {{L"fail503x1,afterdate20", 18, 20}, {L"fail503x1,afterdate-100", 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.options));
+        const std::wstring name = Fresh(L"fetch-date.bin");
+        Serve(name, 100);
+        RecordingSink sink;
+        HttpAnswer answer;
+        EXPECT_EQ(FetchEnd::kTransient,
+                  net.Fetch(Url(L"serve/" + std::wstring(c.options) + L"/" + name).c_str(), 0, nullptr,
+                            0, sink, &answer));
+        EXPECT_TRUE(answer.hasRetryAfter);
+        EXPECT_GE(answer.retryAfter, c.least);
+        EXPECT_LE(answer.retryAfter, c.most);
+    }
+}
+
 TEST_F(InternetTest, FetchRefusesABodyBeyondTheLimitOrTheSinkBeforeReading) {
     Serve(L"fetch-limit.bin", 40000);
     RecordingSink sink;
