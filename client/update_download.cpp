@@ -286,6 +286,21 @@ void KeepOnlyResumable(const EntryRun& run) {
     if (!GetFileAttributesExW(run.side, GetFileExInfoStandard, &info)) DropPartial(run);
 }
 
+// Windows refuses to move a file over a read-only one; an earlier release's
+// read-only file is still to be replaced.
+bool ReplaceTarget(const wchar_t* from, const wchar_t* target) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(from, target, flags)) return true;
+    const DWORD attributes = GetFileAttributesW(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (MoveFileExW(from, target, flags)) return true;
+    SetFileAttributesW(target, attributes);
+    return false;
+}
+
 // Once the whole body is on disk: the target is replaced when size and MD5
 // match, else the bytes go.
 Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
@@ -298,7 +313,7 @@ Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
         // Continued bytes may be what spoilt it: once more from the start.
         return resumed ? Attempt::kTransient : Attempt::kPermanent;
     }
-    if (!MoveFileExW(run.data, run.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!ReplaceTarget(run.data, run.path)) {
         DropPartial(run);
         return Attempt::kPermanent;
     }

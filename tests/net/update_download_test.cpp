@@ -294,6 +294,19 @@ TEST_F(DownloadTest, StaleFileOfSameOrOtherSizeIsReplaced) {
     EXPECT_EQ(List(install), std::vector<std::wstring>{L"file.bin"});
 }
 
+// A read-only file of an earlier release is replaced like any other
+// (Windows refuses the plain move over it; Wine does not).
+TEST_F(DownloadTest, AReadOnlyOldFileIsReplaced) {
+    auto fresh = Pattern(500);
+    ASSERT_TRUE(WriteAll(install + L"ro.bin", Bytes("old")));
+    ASSERT_TRUE(SetFileAttributesW((install + L"ro.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+    UpdateItem item = Item(0, L"ro.bin", 500, Md5(fresh), Serve(L"ro.bin", fresh));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(fresh, ReadAll(install + L"ro.bin"));
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"ro.bin"});
+    SetFileAttributesW((install + L"ro.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // Answers that must not replace the old file; the entry fails.
 TEST_F(DownloadTest, BodyThatDoesNotMatchItsEntryLeavesOldFile) {
     auto expected = Pattern(40000);
