@@ -195,7 +195,9 @@ bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* ite
     return true;
 }
 
-enum class Attempt { kInstalled, kTransient, kPermanent, kStopped };
+// kNotReplaced: whole and verified, but the target could not be replaced
+// (a running program holds it); kept for the next run to put in place.
+enum class Attempt { kInstalled, kTransient, kPermanent, kStopped, kNotReplaced };
 
 struct EntryRun {
     const wchar_t* path;
@@ -313,10 +315,7 @@ Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
         // Continued bytes may be what spoilt it: once more from the start.
         return resumed ? Attempt::kTransient : Attempt::kPermanent;
     }
-    if (!ReplaceTarget(run.data, run.path)) {
-        DropPartial(run);
-        return Attempt::kPermanent;
-    }
+    if (!ReplaceTarget(run.data, run.path)) return Attempt::kNotReplaced;
     DeleteFileW(run.side);
     return Attempt::kInstalled;
 }
@@ -431,7 +430,8 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
             KeepOnlyResumable(run);
             return false;
         }
-        if (result == Attempt::kPermanent || attempt >= policy.attempts) {
+        if (result == Attempt::kPermanent || result == Attempt::kNotReplaced ||
+            attempt >= policy.attempts) {
             if (result == Attempt::kPermanent) DropPartial(run);
             else KeepOnlyResumable(run);
             Notify(run, DownloadEvent::kFailed, attempt, 0);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/digest.h"
+#include "support/handle.h"
 #include "support/internet.h"
 #include "tests/common/test_util.h"
 #include "tests/net/net_fixture.h"
@@ -305,6 +306,32 @@ TEST_F(DownloadTest, AReadOnlyOldFileIsReplaced) {
     EXPECT_EQ(fresh, ReadAll(install + L"ro.bin"));
     EXPECT_EQ(List(install), std::vector<std::wstring>{L"ro.bin"});
     SetFileAttributesW((install + L"ro.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A file a running program holds cannot be replaced: the entry fails, the
+// old file stays, and the verified download is kept, so the next run puts it
+// in place without fetching it again (the address answers 404 by then).
+TEST_F(DownloadTest, AFileInUseIsReplacedByTheNextRunWithoutFetchingAgain) {
+    auto fresh = Pattern(5000);
+    const std::wstring target = install + L"client.exe";
+    ASSERT_TRUE(WriteAll(target, Bytes("old")));
+    UpdateItem item = Item(0, L"client.exe", 5000, Md5(fresh), ServedUrl(L"-", L"client.exe"));
+    Serve(L"client.exe", fresh);
+    {
+        UniqueFile running(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(running);
+        EXPECT_FALSE(DownloadItem(install.c_str(), &progress, &item));
+    }
+    EXPECT_EQ(Bytes("old"), ReadAll(target));
+    EXPECT_EQ(fresh, ReadAll(install + L"~dlclient.exe.part"));
+    EXPECT_EQ(1u, ServerLog(L"client.exe").size());
+    ASSERT_TRUE(DeleteFileW((Folder() + L"client.exe").c_str()));
+
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(fresh, ReadAll(target));
+    EXPECT_EQ(1u, ServerLog(L"client.exe").size());
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"client.exe"});
 }
 
 // Answers that must not replace the old file; the entry fails.
