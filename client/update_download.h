@@ -80,7 +80,9 @@ bool DownloadAll(DownloadProgress* progress, const wchar_t* directory, IUpdateIn
 // A transfer that was cut leaves that file, with "~dl<name>.part.etag" (the
 // entry's MD5 and the answer's validator) beside it, so the next attempt, in
 // this run or a later one, asks only for the rest; a server without a
-// validator, a permanent failure or a wrong body leaves neither.
+// validator, a permanent failure or a wrong body leaves neither. A verified
+// download whose target a running program holds stays there too, for the
+// next run to put in place without fetching it again.
 bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const UpdateItem* item);
 // What DownloadConcurrently tells; all on the calling thread except
 // Stopped and Wait, which the pool's threads ask.
