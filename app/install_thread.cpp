@@ -11,6 +11,15 @@ void CInstallThread::Progress(const wchar_t* name, uint32_t total, uint32_t done
     if (!XThread::StopRequested()) window_->ReportProgress(name, total, done, bytesTotal, bytesDone);
 }
 
+void CInstallThread::Notice(const wchar_t* name, const wchar_t* text) {
+    if (!XThread::StopRequested()) window_->ReportNotice(name, text);
+}
+
+bool CInstallThread::WaitUnlessStopped(uint32_t ms) {
+    if (!StopEvent()) return IInstallReport::WaitUnlessStopped(ms);
+    return WaitForSingleObject(StopEvent(), ms) == WAIT_TIMEOUT && !XThread::StopRequested();
+}
+
 void InstallWorker(CInstallWnd* window, IInstallReport& report, const XThread& thread) {
     if (!window) return;
     InstallJob job = window->MakeJob();

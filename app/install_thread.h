@@ -18,6 +18,8 @@ private:
     void Progress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
                   uint64_t bytesDone) override;
     bool StopRequested() override { return XThread::StopRequested(); }
+    void Notice(const wchar_t* name, const wchar_t* text) override;
+    bool WaitUnlessStopped(uint32_t ms) override;
 
     CInstallWnd* window_;  // not owned; the window owns this thread
 };

@@ -562,9 +562,19 @@ void CInstallWnd::ReportProgress(const wchar_t* name, uint32_t total, uint32_t d
         progress_.statusChanged = true;
     }
     FormatPercent(progress_.percent, 16, total, done);
-    FormatSizeLine(progress_.speed, 128, bytesTotal, bytesDone, speed);
+    uint32_t left = speed_.SecondsLeft(bytesTotal > bytesDone ? bytesTotal - bytesDone : 0);
+    FormatSizeLine(progress_.speed, 128, bytesTotal, bytesDone, speed, left);
     progress_.maximum = total ? total : 1;
     progress_.value = total ? done : 1;
+    progress_.fresh = true;
+}
+
+void CInstallWnd::ReportNotice(const wchar_t* name, const wchar_t* text) {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    _snwprintf(progress_.status, 1024, L"%s%s  %s", installDir.c_str(), name ? name : L"",
+               text ? text : L"");
+    progress_.status[1023] = 0;
+    progress_.statusChanged = true;
     progress_.fresh = true;
 }
 

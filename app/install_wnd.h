@@ -104,6 +104,8 @@ public:
     // The same with the bytes written so far (worker thread).
     void ReportProgress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
                         uint64_t bytesDone);
+    // A word about a file for the status line (worker thread).
+    void ReportNotice(const wchar_t* name, const wchar_t* text);
     // The worker's last word (worker thread): completion or failure is posted.
     void OnWorkerFinished(const InstallResult& result);
     void ShowFinished();
@@ -198,7 +200,7 @@ private:
     ProgressSnapshot progress_ = {};
 
     // Speed of the size line; worker thread only while a run is going.
-    SpeedMeter speed_;
+    SpeedMeter speed_{5};
 
     std::atomic<uint32_t> failed_{0};
     int exitCode_ = 0;

@@ -599,7 +599,67 @@ uint32_t AddSize(uint32_t sum, const UpdateItem* item) {
     return sum > UINT32_MAX - size ? UINT32_MAX : sum + size;
 }
 
-// The download way, entry by entry like DownloadAll, but counting the
+// Retries and failures in the player's words, for the status line.
+void NoticeText(wchar_t* text, size_t capacity, const DownloadNotice& n) {
+    if (n.event == DownloadEvent::kRetrying)
+        _snwprintf(text, capacity, L"正在重试 (%u/%u)…", n.attempt, n.attempts);
+    else if (n.certificate)
+        _snwprintf(text, capacity, L"服务器证书无效，未下载");
+    else if (n.status >= 300)
+        _snwprintf(text, capacity, L"下载失败 (HTTP %u)", n.status);
+    else
+        _snwprintf(text, capacity, L"下载失败");
+    text[capacity - 1] = 0;
+}
+
+void ShowNotice(IInstallReport& report, const DownloadNotice& notice) {
+    if (report.StopRequested()) return;
+    wchar_t text[128];
+    NoticeText(text, 128, notice);
+    report.Notice(notice.file, text);
+}
+
+// The pool's reports turned into the worker's protocol: bytes as both the
+// counts and the bytes written, a file named (and so recorded) once it and
+// all before it are done and it is in place.
+class DownloadEvents : public IConcurrentEvents {
+public:
+    DownloadEvents(IInstallReport& report, DownloadProgress& progress, InstallResult& result)
+        : report_(report), progress_(progress), result_(result) {}
+
+    void Bytes(uint64_t done) override {
+        // A file begun again would send the bar back; it waits instead.
+        const uint32_t clamped = done > progress_.total ? progress_.total : uint32_t(done);
+        if (clamped <= done_) return;
+        done_ = clamped;
+        Forward(nullptr);
+    }
+    void Finished(uint32_t, const UpdateItem* item, bool ok) override {
+        ++result_.entries;
+        const bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
+        if (!ok) ++result_.failed;
+        else if (install) ++result_.installed;
+        progress_.done = AddSize(progress_.done, item);
+        Forward(ok && install ? item->file : nullptr);
+    }
+    void Notice(const DownloadNotice& notice) override { ShowNotice(report_, notice); }
+    bool Stopped() override { return report_.StopRequested(); }
+    bool Wait(uint32_t ms) override { return report_.WaitUnlessStopped(ms); }
+
+private:
+    void Forward(const wchar_t* name) {
+        if (report_.StopRequested()) return;
+        const uint32_t total = progress_.total;
+        report_.Progress(name, total, done_, total, done_);
+    }
+
+    IInstallReport& report_;
+    DownloadProgress& progress_;
+    InstallResult& result_;
+    uint32_t done_ = 0;  // bytes reported, never behind an earlier report
+};
+
+// The download way: the manifest's entries, a few at once, counting the
 // entries that failed and recording only files that are to be installed.
 InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     InstallResult result;
@@ -607,21 +667,29 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
     if (!job.manifestUrl || !job.manifestUrl[0]) return result;
     DownloadProgress local = {};
     DownloadProgress* progress = job.downloadProgress ? job.downloadProgress : &local;
-    DownloadContext context{&report};
-    progress->callback = ForwardDownloadProgress;
-    progress->user = &context;
     progress->digest[0] = 0;
 
     result.outcome = InstallOutcome::kDownloadFailed;
-    wchar_t request[1024];
-    if (!BuildRequestAddress(request, 1024, job.manifestUrl)) return result;
-    CInternet net;
-    if (!net.Download(request)) return result;
+    // The manifest is tried as the files are, and its retries shown alike.
+    progress->user = &report;
+    progress->stopped = [](void* user) { return static_cast<IInstallReport*>(user)->StopRequested(); };
+    progress->wait = [](uint32_t ms, void* user) {
+        return static_cast<IInstallReport*>(user)->WaitUnlessStopped(ms);
+    };
+    progress->notice = [](const DownloadNotice& notice, void* user) {
+        ShowNotice(*static_cast<IInstallReport*>(user), notice);
+    };
+    std::vector<uint8_t> bytes;
+    const bool fetched = FetchManifest(job.manifestUrl, progress, &bytes);
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
+    }
+    const uint32_t size = uint32_t(bytes.size());
     wchar_t digest[33] = {};
     std::unique_ptr<CUpdateInfo> manifest(new (std::nothrow) CUpdateInfo);
-    if (!DigestOfBuffer(digest, net.buffer, net.received) || !manifest ||
-        !manifest->ParseData(net.buffer, net.received) ||
-        manifest->Count() < CountItemTags(net.buffer, net.received))
+    if (!fetched || !DigestOfBuffer(digest, bytes.data(), size) || !manifest ||
+        !manifest->ParseData(bytes.data(), size) || manifest->Count() < CountItemTags(bytes.data(), size))
         return result;
 
     result.outcome = InstallOutcome::kDownloaded;
@@ -633,37 +701,41 @@ InstallResult RunDownload(const InstallJob& job, IInstallReport& report) {
         if (const UpdateItem* item = manifest->GetItem(i)) total = AddSize(total, item);
     progress->total = total;
     progress->done = 0;
+    DownloadContext context{&report};
     ForwardDownloadProgress(total, 0, nullptr, &context);
-    for (uint32_t i = 0; i < count; ++i) {
-        const UpdateItem* item = manifest->GetItem(i);
-        if (!item) continue;
-        if (report.StopRequested()) {
-            result.outcome = InstallOutcome::kStopped;
-            return result;
-        }
-        ++result.entries;
-        bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
-        ForwardDownloadProgress(total, progress->done, nullptr, &context);
-        bool ok = DownloadItem(job.installDir, progress, item);
-        if (!ok) ++result.failed;
-        else if (install) ++result.installed;
-        progress->done = AddSize(progress->done, item);
-        // Named (and so recorded) once the file is in place.
-        ForwardDownloadProgress(total, progress->done, ok && install ? item->file : nullptr,
-                                &context);
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
     }
+    DownloadEvents events(report, *progress, result);
+    DownloadConcurrently(job.installDir, manifest.get(), progress->policy, events);
     if (report.StopRequested()) {
         result.outcome = InstallOutcome::kStopped;
         return result;
     }
     ForwardDownloadProgress(total, total, nullptr, &context);
     result.completed = true;
-    // A partial installation is not recorded as the manifest's release.
-    if (result.failed == 0) wcscpy(progress->digest, digest);
+    // A partial installation is not recorded as the manifest's release, and
+    // keeps what its failed files may continue from.
+    if (result.failed == 0) {
+        wcscpy(progress->digest, digest);
+        SweepPartials(job.installDir, manifest.get());
+    }
     return result;
 }
 
 }  // namespace
+
+bool IInstallReport::WaitUnlessStopped(uint32_t ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (StopRequested()) return false;
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return true;
+        const DWORD left = ms - spent;
+        SleepEx(left < 20 ? left : 20, FALSE);
+    }
+}
 
 bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
     if (!out || !dir || !name) return false;

@@ -19,6 +19,16 @@ public:
                           uint64_t bytesTotal, uint64_t bytesDone) = 0;
     // Checked between entries and between pieces of a large entry.
     virtual bool StopRequested() = 0;
+    // A word about a file for the status line (a retry, a failure), shown
+    // until the next named Progress; name as the manifest gives it.
+    virtual void Notice(const wchar_t* name, const wchar_t* text) {
+        (void)name;
+        (void)text;
+    }
+    // Waits ms, ending early when a stop is requested; false then. This one
+    // looks at StopRequested every few milliseconds; a report with a stop
+    // event waits on that instead.
+    virtual bool WaitUnlessStopped(uint32_t ms);
 
 protected:
     ~IInstallReport() = default;

@@ -46,14 +46,52 @@ void FormatSizeLine(wchar_t* out, size_t capacity, uint64_t bytesTotal, uint64_t
     out[capacity - 1] = 0;
 }
 
+void FormatSizeLine(wchar_t* out, size_t capacity, uint64_t bytesTotal, uint64_t bytesDone,
+                    uint32_t bytesPerSecond, uint32_t secondsLeft) {
+    FormatSizeLine(out, capacity, bytesTotal, bytesDone, bytesPerSecond);
+    if (!out || capacity == 0 || secondsLeft == kUnknownTime) return;
+    size_t n = wcslen(out);
+    if (n >= capacity) return;
+    const uint32_t h = secondsLeft / 3600, m = secondsLeft / 60 % 60, s = secondsLeft % 60;
+    if (h > 0)
+        _snwprintf(out + n, capacity - n, L"，剩余时间：%u:%02u:%02u", h, m, s);
+    else
+        _snwprintf(out + n, capacity - n, L"，剩余时间：%u:%02u", m, s);
+    out[capacity - 1] = 0;
+}
+
 uint32_t SpeedMeter::Update(uint64_t second, uint64_t bytes) {
-    if (second == second_) return speed_;
-    // Reports may be further apart than a second: average over the gap.
-    uint64_t elapsed = second > second_ ? second - second_ : 1;
-    uint64_t delta = bytes > bytes_ ? bytes - bytes_ : 0;
-    uint64_t speed = delta / elapsed;
+    const Sample& last = samples_[count_ - 1];
+    if (second == last.second) return speed_;
+    if (second < last.second || bytes < last.bytes) {
+        // A clock or a count going back: measured anew from here.
+        samples_[0] = {second, bytes};
+        count_ = 1;
+        started_ = second;
+        speed_ = 0;
+        return speed_;
+    }
+    if (count_ == kSamples) {
+        for (uint32_t i = 1; i < kSamples; ++i) samples_[i - 1] = samples_[i];
+        --count_;
+    }
+    samples_[count_++] = {second, bytes};
+    // Older than the window goes, but reports may be further apart than it:
+    // the one before this always stays, so the gap is averaged over.
+    uint32_t drop = 0;
+    while (drop + 2 < count_ && samples_[drop].second + window_ < second) ++drop;
+    if (drop > 0) {
+        for (uint32_t i = drop; i < count_; ++i) samples_[i - drop] = samples_[i];
+        count_ -= drop;
+    }
+    const Sample& oldest = samples_[0];
+    uint64_t speed = (bytes - oldest.bytes) / (second - oldest.second);
     speed_ = speed > UINT32_MAX ? UINT32_MAX : uint32_t(speed);
-    second_ = second;
-    bytes_ = bytes;
     return speed_;
+}
+
+uint32_t SpeedMeter::SecondsLeft(uint64_t remaining) const {
+    if (speed_ == 0 || samples_[count_ - 1].second < started_ + window_) return kUnknownTime;
+    uint64_t seconds = (remaining + speed_ - 1) / speed_;
+    return seconds >= kUnknownTime ? kUnknownTime - 1 : uint32_t(seconds);
 }

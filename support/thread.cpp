@@ -20,6 +20,7 @@ bool XThread::Start() {
     if (handle_.load() != nullptr) return false;
     waitHandle_.reset();  // the previous run has ended; its duplicate is stale
     stopRequested_.store(false);
+    if (stopEvent_) ResetEvent(stopEvent_.get());
     phase_.store(kCreated);
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, Routine, this, CREATE_SUSPENDED, &id);

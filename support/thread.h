@@ -53,8 +53,14 @@ public:
     virtual void Run() = 0;
 
     // Asks the running Run to end at its next check; does not wait.
-    void RequestStop() { stopRequested_.store(true); }
+    void RequestStop() {
+        stopRequested_.store(true);
+        if (stopEvent_) SetEvent(stopEvent_.get());
+    }
     bool StopRequested() const { return stopRequested_.load(); }
+    // Signalled with the stop request (reset by Start), so a Run that pauses
+    // can wait on it and end the pause at once; null if it could not be made.
+    HANDLE StopEvent() const { return stopEvent_.get(); }
     bool IsRunning() const { return handle_.load() != nullptr; }
     DWORD ThreadId() const { return threadId_.load(); }
 
@@ -68,6 +74,7 @@ private:
     enum Phase : int { kCreated, kRunning, kFinishing, kAbandoned, kKilled };
     std::atomic<int> phase_{kCreated};
     UniqueKernelHandle waitHandle_;  // owner's duplicate; owner thread only
+    UniqueKernelHandle stopEvent_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 class XNotifyThread : public XThread {};

@@ -492,6 +492,45 @@ TEST_F(DownloadRun, WithoutInnerArchiveTheManifestFilesAreDownloaded) {
     EXPECT_TRUE(e2e::WaitForFile(installDir + L"started.txt", 10000));
 }
 
+// The installer itself, silent: a file whose first answer is a 503 is
+// fetched again after the wait, one whose body is cut at 40 % is continued
+// from the cut; the run succeeds and records the release.
+TEST_F(DownloadRun, ATransientFailureIsRetriedAndACutFileContinued) {
+    PresetPath();
+    SHCreateDirectoryExW(nullptr, served.c_str(), nullptr);
+    const std::wstring serve = base.substr(0, base.rfind(L'/')) + L"/serve/";
+    const std::wstring folder = base.substr(base.rfind(L'/') + 1);
+    struct File {
+        const wchar_t* name;
+        const wchar_t* options;
+        std::string bytes;
+    } files[] = {{L"retry.bin", L"fail503x1", fixture::Noise(70000, 11)},
+                 {L"big.bin", L"cut40", fixture::Noise(2 * 1024 * 1024, 12)}};
+    CUpdateInfo manifest;
+    manifest.SetVersion(L"1.0.0.5");
+    for (const File& f : files) {
+        ASSERT_TRUE(testing_util::WriteAll(served + f.name, f.bytes.data(), f.bytes.size()));
+        wchar_t digest[33] = {};
+        ASSERT_TRUE(DigestOfBuffer(digest, f.bytes.data(), uint32_t(f.bytes.size())));
+        manifest.AddFile(f.name, int32_t(f.bytes.size()), digest,
+                         (serve + f.options + L"/" + folder + L"/" + f.name).c_str());
+    }
+    ASSERT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
+    config.SetConfig((base + L"/update.xml").c_str());
+    e2e::RunResult run = e2e::Run(Build(fixture::SkinItems()), L"silent", Never);
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0u, run.exitCode);
+    for (const File& f : files) {
+        EXPECT_TRUE(Text(ReadAll(installDir + f.name)) == f.bytes) << testing_util::Narrow(f.name);
+        const std::string log = Text(ReadAll(served + f.name + L".log"));
+        EXPECT_EQ(2, std::count(log.begin(), log.end(), '\n')) << log;
+    }
+    const std::string cut = std::to_string(files[1].bytes.size() * 40 / 100);
+    EXPECT_NE(std::string::npos, Text(ReadAll(served + L"big.bin.log")).find("range=bytes=" + cut + "- "));
+    EXPECT_FALSE(FileExists(installDir + L"~dlbig.bin.part"));
+    EXPECT_NE(L"", e2e::RegistryValue(productKey, L"md5"));
+}
+
 TEST_F(DownloadRun, AManifestWithoutFilesCompletes) {
     PresetPath();
     Serve({}, L"");
@@ -617,9 +656,10 @@ TEST_F(DownloadRun, ClosingWhileInstallingAsksAndAltF4IsRefused) {
 
 // Aborted while a download is held by the server, so the installation is
 // surely under way however fast the machine: the files before it are
-// replaced, the held one and those after it keep their old bytes, no
-// partial copy stays behind, and nothing is recorded or registered. (The
-// archive way's stop is the worker's own test: it stops in the same loop.)
+// replaced, the held one keeps its old bytes, those after it (fetched
+// alongside by the other connections) are either old or whole, no partial
+// copy stays behind, and nothing is recorded or registered. (The archive
+// way's stop is the worker's own test: it stops in the same loop.)
 TEST_F(DownloadRun, AbortingAnInstallationLeavesNoPartialFiles) {
     PresetPath();
     const std::wstring gate = L"abort" + tag;
@@ -677,10 +717,15 @@ TEST_F(DownloadRun, AbortingAnInstallationLeavesNoPartialFiles) {
     ASSERT_EQ(1u, run.dialogs.size());
     EXPECT_EQ(L"注意：中止当前安装有可能导致软件无法使用！\n确定要中止吗？", run.dialogs[0].text);
     for (const File& f : files) {
-        bool before = std::wcsncmp(f.name, L"before", 6) == 0;
-        EXPECT_TRUE(Text(ReadAll(installDir + f.name)) == (before ? f.bytes : "old"))
-            << testing_util::Narrow(f.name);
+        const std::string now = Text(ReadAll(installDir + f.name));
+        if (std::wcsncmp(f.name, L"before", 6) == 0)
+            EXPECT_TRUE(now == f.bytes) << testing_util::Narrow(f.name);
+        else if (f.bytes.empty())
+            EXPECT_EQ("old", now) << testing_util::Narrow(f.name);
+        else
+            EXPECT_TRUE(now == "old" || now == f.bytes) << testing_util::Narrow(f.name);
     }
+    EXPECT_FALSE(FileExists(installDir + L"~dlheld.bin.part")) << "kept without a validator";
     EXPECT_EQ(0u, testing_util::CountTempFiles(installDir)) << "a partial copy was left behind";
     EXPECT_FALSE(FileExists(installDir + L"uninst.dat"));
     EXPECT_EQ(L"", e2e::RegistryValue(productKey, L"version"));

@@ -52,6 +52,53 @@ TEST(ProgressText, SpeedChangesAtMostOncePerWholeSecond) {
     EXPECT_EQ(0u, meter.Update(106, 1000));     // bytes going back count as none
 }
 
+// Over five seconds a burst is smoothed, a pause lowers the speed step by
+// step, and the time left is given once a whole window has been measured.
+TEST(ProgressText, SpeedOverAWindowAndTheTimeLeftOnceSteady) {
+    SpeedMeter meter(5);
+    meter.Start(0);
+    const uint64_t total = 1000000;
+    struct Step {
+        uint64_t second, bytes;
+        uint32_t speed, left;
+    } steps[] = {
+        {1, 10000, 10000, kUnknownTime},   // one second measured: no estimate
+        {2, 20000, 10000, kUnknownTime},
+        {4, 40000, 10000, kUnknownTime},
+        {5, 100000, 20000, 45},            // a burst: 100000 over five seconds
+        {6, 110000, 20000, 45},            // 100000 over seconds 1 to 6
+        {7, 110000, 18000, 50},            // nothing new: 90000 over 2 to 7
+        {12, 110000, 0, kUnknownTime},     // a long pause: nothing over the gap
+        {13, 5000, 0, kUnknownTime},       // begun again: measured anew
+        {14, 15000, 10000, kUnknownTime},
+        {18, 55000, 10000, 95},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(s.speed, meter.Update(s.second, s.bytes)) << s.second;
+        EXPECT_EQ(s.left, meter.SecondsLeft(total - s.bytes)) << s.second;
+    }
+}
+
+TEST(ProgressText, SizeLineWithTheTimeLeft) {
+    struct Case {
+        uint32_t seconds;
+        const wchar_t* tail;
+    } cases[] = {
+        {kUnknownTime, L""},
+        {0, L"，剩余时间：0:00"},
+        {75, L"，剩余时间：1:15"},
+        {3600 + 62, L"，剩余时间：1:01:02"},
+    };
+    for (const Case& c : cases) {
+        wchar_t out[128];
+        FormatSizeLine(out, 128, 5u * 1024 * 1024 + 524288, 1048576, 2048 + 512, c.seconds);
+        EXPECT_EQ(std::wstring(L"总大小：5.50 MB，已下载：1.00 MB，当前网速：2.50 KB/S") + c.tail, out);
+    }
+    wchar_t small[44];
+    FormatSizeLine(small, 44, 0, 0, 0, 75);  // cut to the buffer, still ended
+    EXPECT_EQ(std::wstring(L"总大小：0.00 MB，已下载：0.00 MB，当前网速：0.00 KB/S，剩余时间"), small);
+}
+
 // The status line is the install directory and the entry's name; in the
 // window's width a deep path loses its middle, never the file's name.
 TEST(ProgressText, StatusLineKeepsTheFileNameOfADeepPath) {

@@ -211,3 +211,236 @@ TEST_F(InternetTest, NothingListensFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keeps what Fetch hands over; refuses the head when told to.
+struct RecordingSink : IBodySink {
+    bool Begin(const HttpAnswer& answer) override {
+        heads.push_back(answer);
+        return accept;
+    }
+    bool Write(const uint8_t* bytes, uint32_t count) override {
+        body.insert(body.end(), bytes, bytes + count);
+        return true;
+    }
+    std::vector<HttpAnswer> heads;
+    std::vector<uint8_t> body;
+    bool accept = true;
+};
+
+// The server keeps counts and logs per file: a name of this run alone.
+std::wstring Fresh(const wchar_t* name) {
+    static int runs = 0;
+    return std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs) + L"-" + name;
+}
+
+// Lines of the server's request log for a file under /serve/.
+std::vector<std::string> ServerLog(const std::wstring& name) {
+    std::vector<uint8_t> bytes = testing_util::ReadAll(ServedPath(name + L".log"));
+    std::vector<std::string> lines;
+    std::string line;
+    for (uint8_t b : bytes) {
+        if (b == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += char(b);
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(InternetTest, FetchHandsTheWholeBodyToTheSinkWithItsValidator) {
+    const std::wstring name = Fresh(L"fetch-whole.bin");
+    Serve(name, 40000);
+    RecordingSink sink;
+    HttpAnswer answer;
+    EXPECT_EQ(FetchEnd::kComplete,
+              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, sink, &answer));
+    EXPECT_EQ(Pattern(40000), sink.body);
+    ASSERT_EQ(1u, sink.heads.size());
+    EXPECT_EQ(200u, answer.status);
+    EXPECT_EQ(40000u, answer.length);
+    EXPECT_EQ(40000u, answer.whole);
+    EXPECT_EQ(0u, answer.start);
+    EXPECT_EQ(40000u, answer.received);
+    EXPECT_EQ(L'"', answer.validator[0]) << "the ETag";
+    EXPECT_EQ(std::vector<std::string>{"range=- if-range=- status=200"}, ServerLog(name));
+}
+
+// A range from an offset: 206 from there when the validator still holds,
+// the whole body (200) when it does not or the server ignores ranges.
+TEST_F(InternetTest, FetchFromAnOffsetSendsRangeAndIfRange) {
+    const std::wstring name = Fresh(L"fetch-range.bin");
+    Serve(name, 40000);
+    RecordingSink first;
+    HttpAnswer whole;
+    ASSERT_EQ(FetchEnd::kComplete,
+              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, first, &whole));
+    const std::wstring etag = whole.validator;
+    const std::string sentTag(etag.begin(), etag.end());
+    const auto all = Pattern(40000);
+    struct Case {
+        const char* what;
+        const wchar_t* options;
+        std::wstring ifRange;
+        uint32_t status;
+        uint64_t start;
+        std::string logged;
+    } cases[] = {
+        {"validator holds", L"-", etag, 206, 30000,
+         "range=bytes=30000- if-range=" + sentTag + " status=206"},
+        {"validator changed", L"-", L"\"other\"", 200, 0,
+         "range=bytes=30000- if-range=\"other\" status=200"},
+        {"ranges ignored", L"norange", etag, 200, 0,
+         "range=bytes=30000- if-range=" + sentTag + " status=200"},
+        {"validator that would break the header", L"-", etag + L"\r\nX-Injected: 1", 200, 0,
+         "range=- if-range=- status=200"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingSink sink;
+        HttpAnswer answer;
+        EXPECT_EQ(FetchEnd::kComplete,
+                  net.Fetch(Url(L"serve/" + std::wstring(c.options) + L"/" + name).c_str(),
+                            30000, c.ifRange.c_str(), 40000, sink, &answer));
+        EXPECT_EQ(c.status, answer.status);
+        EXPECT_EQ(c.start, answer.start);
+        EXPECT_EQ(40000u, answer.whole);
+        EXPECT_EQ(std::vector<uint8_t>(all.begin() + c.start, all.end()), sink.body);
+        EXPECT_EQ(c.logged, ServerLog(name).back());
+    }
+}
+
+// Which failures are worth another try, and what the server asked to wait.
+TEST_F(InternetTest, FetchTellsTransientFromPermanentFailures) {
+    // The server counts requests per file: every case has its own.
+    auto scripted = [](const wchar_t* options, int n) {
+        std::wstring name = Fresh((L"fetch-fail-" + std::to_wstring(n) + L".bin").c_str());
+        Serve(name, 1000);
+        return Url(L"serve/" + std::wstring(options) + L"/" + name);
+    };
+    struct Case {
+        std::wstring url;
+        FetchEnd end;
+        uint32_t status;
+        bool hasRetryAfter;
+        uint32_t retryAfter;
+    } cases[] = {
+        {scripted(L"fail503x1", 1), FetchEnd::kTransient, 503, false, 0},
+        {scripted(L"fail429x1,after7", 2), FetchEnd::kTransient, 429, true, 7},
+        {scripted(L"fail408x1", 3), FetchEnd::kTransient, 408, false, 0},
+        {scripted(L"fail500x1,after0", 4), FetchEnd::kTransient, 500, true, 0},
+        {scripted(L"fail404x1", 5), FetchEnd::kPermanent, 404, false, 0},
+        {scripted(L"fail403x1", 6), FetchEnd::kPermanent, 403, false, 0},
+        {scripted(L"fail410x1", 7), FetchEnd::kPermanent, 410, false, 0},
+        {Url(L"bad/cut"), FetchEnd::kTransient, 200, false, 0},
+        {Url(L"bad/nolength"), FetchEnd::kPermanent, 200, false, 0},
+        {L"http://127.0.0.1:1/refused", FetchEnd::kTransient, 0, false, 0},
+        {L"ftp://127.0.0.1:1/x", FetchEnd::kPermanent, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.url));
+        RecordingSink sink;
+        HttpAnswer answer;
+        EXPECT_EQ(c.end, net.Fetch(c.url.c_str(), 0, nullptr, 0, sink, &answer));
+        EXPECT_EQ(c.status, answer.status);
+        EXPECT_EQ(c.hasRetryAfter, answer.hasRetryAfter);
+        EXPECT_EQ(c.retryAfter, answer.retryAfter);
+    }
+}
+
+// Retry-After as a date: the seconds until then (the server writes whole
+// seconds, so one less may be left by the time the answer is read), none
+// for a date gone by.
+TEST_F(InternetTest, RetryAfterAsADateGivesTheSecondsUntilThen) {
+    struct Case {
+        const wchar_t* options;
+        uint32_t least, most;
+    } cases[] = {{L"fail503x1,afterdate20", 18, 20}, {L"fail503x1,afterdate-100", 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.options));
+        const std::wstring name = Fresh(L"fetch-date.bin");
+        Serve(name, 100);
+        RecordingSink sink;
+        HttpAnswer answer;
+        EXPECT_EQ(FetchEnd::kTransient,
+                  net.Fetch(Url(L"serve/" + std::wstring(c.options) + L"/" + name).c_str(), 0, nullptr,
+                            0, sink, &answer));
+        EXPECT_TRUE(answer.hasRetryAfter);
+        EXPECT_GE(answer.retryAfter, c.least);
+        EXPECT_LE(answer.retryAfter, c.most);
+    }
+}
+
+TEST_F(InternetTest, FetchRefusesABodyBeyondTheLimitOrTheSinkBeforeReading) {
+    Serve(L"fetch-limit.bin", 40000);
+    RecordingSink sink;
+    EXPECT_EQ(FetchEnd::kPermanent,
+              net.Fetch(Url(L"serve/-/fetch-limit.bin").c_str(), 0, nullptr, 39999, sink, nullptr));
+    EXPECT_TRUE(sink.heads.empty());
+    sink.accept = false;
+    EXPECT_EQ(FetchEnd::kSinkEnded,
+              net.Fetch(Url(L"serve/-/fetch-limit.bin").c_str(), 0, nullptr, 40000, sink, nullptr));
+    EXPECT_EQ(1u, sink.heads.size());
+    EXPECT_TRUE(sink.body.empty());
+}
+
+TEST(NetErrors, CertificateErrorsAreNeverRetried) {
+    for (uint32_t e : {ERROR_INTERNET_INVALID_CA, ERROR_INTERNET_SEC_CERT_CN_INVALID,
+                       ERROR_INTERNET_SEC_CERT_DATE_INVALID, ERROR_INTERNET_SEC_CERT_REVOKED}) {
+        EXPECT_TRUE(IsCertificateError(e)) << e;
+        EXPECT_FALSE(IsTransientNetError(e)) << e;
+    }
+    for (uint32_t e : {ERROR_INTERNET_TIMEOUT, ERROR_INTERNET_CANNOT_CONNECT,
+                       ERROR_INTERNET_CONNECTION_RESET, ERROR_INTERNET_CONNECTION_ABORTED}) {
+        EXPECT_TRUE(IsTransientNetError(e)) << e;
+        EXPECT_FALSE(IsCertificateError(e)) << e;
+    }
+}
+
+// The session uses the system's proxy settings, and an https request keeps
+// every certificate check: no ignore flag on the request, no security
+// option set on any handle.
+DWORD g_openFlags = 0;
+DWORD g_sessionAccess = ~0u;
+HINTERNET WINAPI RecordOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object,
+                                   LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept,
+                                   DWORD flags, DWORD_PTR context) {
+    g_openFlags = flags;
+    return g_system->HttpOpenRequestW(connection, verb, object, version, referrer, accept, flags,
+                                      context);
+}
+HINTERNET WINAPI RecordSession(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass,
+                               DWORD flags) {
+    g_sessionAccess = access;
+    return g_system->InternetOpenW(agent, access, proxy, bypass, flags);
+}
+
+TEST_F(InternetTest, HttpsKeepsCertificateChecksAndTheSystemProxy) {
+    g_system = WinInet();
+    ASSERT_NE(nullptr, g_system);
+    WinInetApi recording = *g_system;
+    recording.InternetSetOptionW = RecordOption;
+    recording.HttpOpenRequestW = RecordOpenRequest;
+    recording.InternetOpenW = RecordSession;
+    g_options.clear();
+    g_openFlags = 0;
+    SetWinInetForTesting(&recording);
+    CInternet fresh;
+    RecordingSink sink;
+    // Nothing listens on port 1: the request is made, then refused.
+    FetchEnd end = fresh.Fetch(L"https://127.0.0.1:1/x", 0, nullptr, 0, sink, nullptr);
+    SetWinInetForTesting(nullptr);
+    EXPECT_NE(FetchEnd::kComplete, end);
+    EXPECT_EQ(DWORD(INTERNET_OPEN_TYPE_PRECONFIG), g_sessionAccess);
+    EXPECT_TRUE(g_openFlags & INTERNET_FLAG_SECURE);
+    EXPECT_EQ(0u, g_openFlags & (INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                                 INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS));
+    for (const auto& o : g_options) EXPECT_NE(DWORD(INTERNET_OPTION_SECURITY_FLAGS), o.second.first);
+}

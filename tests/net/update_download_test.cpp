@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "support/digest.h"
+#include "support/handle.h"
+#include "support/internet.h"
 #include "tests/common/test_util.h"
 #include "tests/net/net_fixture.h"
 
@@ -37,9 +39,6 @@ void PrintTo(const ReportEntry& r, std::ostream* os) {
     *os << "(" << r.total << ", " << r.done << ", " << testing_util::Narrow(r.file) << ")";
 }
 
-void Record(uint32_t total, uint32_t done, const wchar_t* file, void* user) {
-    static_cast<std::vector<ReportEntry>*>(user)->push_back({total, done, file ? file : L"-"});
-}
 
 std::wstring Md5(const std::vector<uint8_t>& bytes, bool upper = true) {
     wchar_t out[33] = {};
@@ -65,8 +64,19 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(ServedPath(folder_).c_str(), nullptr));
         install = root.path() + L"inst\\";
         ASSERT_TRUE(CreateDirectoryW(install.c_str(), nullptr));
-        progress.callback = Record;
-        progress.user = &reports;
+        progress.callback = [](uint32_t total, uint32_t done, const wchar_t* file, void* self) {
+            static_cast<DownloadTest*>(self)->reports.push_back({total, done, file ? file : L"-"});
+        };
+        progress.user = this;
+        // Retry waits are recorded, not waited out; notices are kept.
+        progress.wait = [](uint32_t ms, void* self) {
+            auto* test = static_cast<DownloadTest*>(self);
+            test->waits.push_back(ms);
+            return !test->stopInWait;
+        };
+        progress.notice = [](const DownloadNotice& n, void* self) {
+            static_cast<DownloadTest*>(self)->notices.push_back(n);
+        };
     }
 
     std::wstring Serve(const std::wstring& name, const std::vector<uint8_t>& bytes) {
@@ -123,10 +133,32 @@ protected:
         return names;
     }
 
+    // Lines of the server's log of a file served from this test's folder
+    // under /serve/OPTIONS/.
+    std::vector<std::string> ServerLog(const std::wstring& name) {
+        std::vector<std::string> lines;
+        std::string line;
+        for (uint8_t b : ReadAll(Folder() + name + L".log")) {
+            if (b != '\n') {
+                line += char(b);
+                continue;
+            }
+            lines.push_back(line);
+            line.clear();
+        }
+        return lines;
+    }
+    std::wstring ServedUrl(const std::wstring& options, const std::wstring& name) {
+        return Url(L"serve/" + options + L"/" + folder_ + L"/" + name);
+    }
+
     TempDir root;
     std::wstring install;
     DownloadProgress progress{};
     std::vector<ReportEntry> reports;
+    std::vector<uint32_t> waits;
+    std::vector<DownloadNotice> notices;
+    bool stopInWait = false;
 
 private:
     std::wstring folder_;
@@ -263,6 +295,45 @@ TEST_F(DownloadTest, StaleFileOfSameOrOtherSizeIsReplaced) {
     EXPECT_EQ(List(install), std::vector<std::wstring>{L"file.bin"});
 }
 
+// A read-only file of an earlier release is replaced like any other
+// (Windows refuses the plain move over it; Wine does not).
+TEST_F(DownloadTest, AReadOnlyOldFileIsReplaced) {
+    auto fresh = Pattern(500);
+    ASSERT_TRUE(WriteAll(install + L"ro.bin", Bytes("old")));
+    ASSERT_TRUE(SetFileAttributesW((install + L"ro.bin").c_str(), FILE_ATTRIBUTE_READONLY));
+    UpdateItem item = Item(0, L"ro.bin", 500, Md5(fresh), Serve(L"ro.bin", fresh));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(fresh, ReadAll(install + L"ro.bin"));
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"ro.bin"});
+    SetFileAttributesW((install + L"ro.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A file a running program holds cannot be replaced: the entry fails, the
+// old file stays, and the verified download is kept, so the next run puts it
+// in place without fetching it again (the address answers 404 by then).
+TEST_F(DownloadTest, AFileInUseIsReplacedByTheNextRunWithoutFetchingAgain) {
+    auto fresh = Pattern(5000);
+    const std::wstring target = install + L"client.exe";
+    ASSERT_TRUE(WriteAll(target, Bytes("old")));
+    UpdateItem item = Item(0, L"client.exe", 5000, Md5(fresh), ServedUrl(L"-", L"client.exe"));
+    Serve(L"client.exe", fresh);
+    {
+        UniqueFile running(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(running);
+        EXPECT_FALSE(DownloadItem(install.c_str(), &progress, &item));
+    }
+    EXPECT_EQ(Bytes("old"), ReadAll(target));
+    EXPECT_EQ(fresh, ReadAll(install + L"~dlclient.exe.part"));
+    EXPECT_EQ(1u, ServerLog(L"client.exe").size());
+    ASSERT_TRUE(DeleteFileW((Folder() + L"client.exe").c_str()));
+
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(fresh, ReadAll(target));
+    EXPECT_EQ(1u, ServerLog(L"client.exe").size());
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"client.exe"});
+}
+
 // Answers that must not replace the old file; the entry fails.
 TEST_F(DownloadTest, BodyThatDoesNotMatchItsEntryLeavesOldFile) {
     auto expected = Pattern(40000);
@@ -358,6 +429,284 @@ TEST(RequestAddress, AppendsQueryWithRandomNumber) {
     EXPECT_LE(std::stol(digits), 32767);
     // Too long for the buffer: refused, never cut.
     EXPECT_FALSE(BuildRequestAddress(out, 20, L"http://h/u.xml"));
+}
+
+// Failures that another try may mend are tried again, up to four attempts,
+// after waits that double from one second, or what Retry-After asks (up to
+// 30 s); permanent answers are not. The server's log counts the requests.
+TEST_F(DownloadTest, TransientFailuresAreRetriedPermanentOnesAreNot) {
+    auto body = Pattern(5000);
+    auto wrong = body;
+    wrong[10] ^= 1;
+    struct Case {
+        const wchar_t* options;
+        bool wrongBody;
+        bool installed;
+        size_t requests;
+        std::vector<uint32_t> waits;
+        uint32_t lastStatus;
+    } cases[] = {
+        {L"fail503x2", false, true, 3, {1000, 2000}, 0},
+        {L"fail429x2,after3", false, true, 3, {3000, 3000}, 0},
+        {L"fail429x1,after99", false, true, 2, {30000}, 0},
+        {L"fail408x1", false, true, 2, {1000}, 0},
+        {L"fail502x9", false, false, 4, {1000, 2000, 4000}, 502},
+        {L"fail404x9", false, false, 1, {}, 404},
+        {L"fail403x9", false, false, 1, {}, 403},
+        {L"fail410x9", false, false, 1, {}, 410},
+        {L"-", true, false, 1, {}, 200},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.options));
+        const std::wstring name = L"retry" + std::to_wstring(++n) + L".bin";
+        Serve(name, c.wrongBody ? wrong : body);
+        ASSERT_TRUE(WriteAll(install + L"target.bin", Bytes("old")));
+        waits.clear();
+        notices.clear();
+        UpdateItem item = Item(0, L"target.bin", 5000, Md5(body), ServedUrl(c.options, name));
+        EXPECT_EQ(c.installed, DownloadItem(install.c_str(), &progress, &item));
+        EXPECT_EQ(c.installed ? body : Bytes("old"), ReadAll(install + L"target.bin"));
+        EXPECT_EQ(c.requests, ServerLog(name).size());
+        EXPECT_EQ(c.waits, waits);
+        // One notice per retry, with the attempt to come, and one when given up.
+        ASSERT_EQ(c.waits.size() + (c.installed ? 0 : 1), notices.size());
+        for (size_t i = 0; i < c.waits.size(); ++i) {
+            EXPECT_EQ(DownloadEvent::kRetrying, notices[i].event);
+            EXPECT_EQ(i + 2, notices[i].attempt);
+            EXPECT_EQ(4u, notices[i].attempts);
+            EXPECT_EQ(c.waits[i], notices[i].waitMs);
+            EXPECT_STREQ(L"target.bin", notices[i].file);
+        }
+        if (!c.installed) {
+            EXPECT_EQ(DownloadEvent::kFailed, notices.back().event);
+            EXPECT_EQ(c.lastStatus, notices.back().status);
+            EXPECT_FALSE(notices.back().certificate);
+        }
+        EXPECT_EQ(List(install), std::vector<std::wstring>{L"target.bin"}) << "a partial file stayed";
+    }
+}
+
+// A stop during the wait before a retry ends the entry there: no further
+// request, the old file kept.
+TEST_F(DownloadTest, StopDuringARetryWaitEndsTheEntry) {
+    Serve(L"stop.bin", Pattern(100));
+    ASSERT_TRUE(WriteAll(install + L"stop.bin", Bytes("old")));
+    stopInWait = true;
+    UpdateItem item = Item(0, L"stop.bin", 100, Md5(Pattern(100)), ServedUrl(L"fail503x9", L"stop.bin"));
+    EXPECT_FALSE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(1u, ServerLog(L"stop.bin").size());
+    EXPECT_EQ(std::vector<uint32_t>{1000}, waits);
+    EXPECT_EQ(Bytes("old"), ReadAll(install + L"stop.bin"));
+}
+
+// A body cut at 40 % continues from the cut with a range request that
+// carries the first answer's ETag; a server that ignores ranges sends it all
+// again. Either way the file is whole and nothing else stays.
+TEST_F(DownloadTest, ACutTransferContinuesFromTheCut) {
+    const size_t size = 3 * 1024 * 1024 + 5;
+    const auto body = Pattern(size);
+    const std::string cut = std::to_string(size * 40 / 100);
+    struct Case {
+        const wchar_t* options;
+        std::string second;  // the second request as the server logged it, after the If-Range
+    } cases[] = {
+        {L"cut40", "status=206"},
+        {L"cut40,norange", "status=200"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_util::Narrow(c.options));
+        const std::wstring name = L"big" + std::to_wstring(++n) + L".bin";
+        Serve(name, body);
+        UpdateItem item = Item(0, name, int32_t(size), Md5(body), ServedUrl(c.options, name));
+        ASSERT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+        EXPECT_TRUE(ReadAll(install + name) == body);
+        std::vector<std::string> log = ServerLog(name);
+        ASSERT_EQ(2u, log.size());
+        EXPECT_EQ("range=- if-range=- status=200", log[0]);
+        const std::string prefix = "range=bytes=" + cut + "- if-range=\"";
+        EXPECT_EQ(prefix, log[1].substr(0, prefix.size()));
+        EXPECT_EQ(c.second, log[1].substr(log[1].rfind(' ') + 1));
+        // The reports went up to the cut, and on to the end from there (or
+        // from the start again).
+        EXPECT_EQ(size, reports.back().done);
+        reports.clear();
+    }
+    std::vector<std::wstring> names = List(install);
+    EXPECT_EQ((std::vector<std::wstring>{L"big1.bin", L"big2.bin"}), names);
+}
+
+// A 206 that does not begin where the request asked cannot be appended:
+// it is refused, the bytes kept so far go, and the next attempt asks for
+// everything.
+TEST_F(DownloadTest, ARangeAnsweredFromTheWrongPlaceStartsOver) {
+    const auto body = Pattern(200000);
+    Serve(L"wrong.bin", body);
+    UpdateItem item = Item(0, L"wrong.bin", 200000, Md5(body), ServedUrl(L"cut40,badrange", L"wrong.bin"));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + L"wrong.bin"));
+    std::vector<std::string> log = ServerLog(L"wrong.bin");
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ("range=- if-range=- status=200", log[0]);
+    EXPECT_EQ(0u, log[1].find("range=bytes=80000- if-range=\""));
+    EXPECT_EQ("status=206", log[1].substr(log[1].rfind(' ') + 1));
+    EXPECT_EQ("range=- if-range=- status=200", log[2]);
+    EXPECT_EQ(List(install), std::vector<std::wstring>{L"wrong.bin"});
+    // The refused body was not read on top of what was kept.
+    for (const ReportEntry& r : reports) EXPECT_LE(r.done, 200000u);
+}
+
+// A range the server cannot satisfy (416) means the kept bytes do not fit
+// what it has now: they go, and the next attempt asks for everything.
+TEST_F(DownloadTest, ARangeTheServerCannotSatisfyStartsOver) {
+    const auto body = Pattern(100000);
+    Serve(L"416.bin", body);
+    UpdateItem item = Item(0, L"416.bin", 100000, Md5(body), ServedUrl(L"cut40,range416", L"416.bin"));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + L"416.bin"));
+    std::vector<std::string> log = ServerLog(L"416.bin");
+    ASSERT_EQ(3u, log.size());
+    EXPECT_EQ(0u, log[1].find("range=bytes=40000- "));
+    EXPECT_EQ("status=416", log[1].substr(log[1].rfind(' ') + 1));
+    EXPECT_EQ("range=- if-range=- status=200", log[2]);
+}
+
+// One attempt per run: the first run is cut and keeps its bytes and the
+// ETag under names fixed by the target; the second continues from there.
+TEST_F(DownloadTest, ASecondRunContinuesWhatTheFirstLeft) {
+    const size_t size = 2 * 1024 * 1024;
+    const auto body = Pattern(size);
+    Serve(L"runs.bin", body);
+    progress.policy.attempts = 1;
+    UpdateItem item = Item(0, L"sub\\runs.bin", int32_t(size), Md5(body), ServedUrl(L"cut40", L"runs.bin"));
+    EXPECT_FALSE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_FALSE(FileExists(install + L"sub\\runs.bin"));
+    EXPECT_EQ(size * 40 / 100, ReadAll(install + L"sub\\~dlruns.bin.part").size());
+    EXPECT_TRUE(FileExists(install + L"sub\\~dlruns.bin.part.etag"));
+
+    DownloadProgress second = progress;
+    EXPECT_TRUE(DownloadItem(install.c_str(), &second, &item));
+    EXPECT_TRUE(ReadAll(install + L"sub\\runs.bin") == body);
+    std::vector<std::string> log = ServerLog(L"runs.bin");
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(0u, log[1].find("range=bytes=" + std::to_string(size * 40 / 100) + "- "));
+    EXPECT_NE(std::string::npos, log[1].find("status=206"));
+    EXPECT_EQ(List(install + L"sub\\"), std::vector<std::wstring>{L"runs.bin"});
+}
+
+// What an earlier run left is continued only when it can be: bytes of this
+// very entry (the sidecar names its MD5) with a validator, and no more of
+// them than the entry has. Otherwise the request asks for everything.
+TEST_F(DownloadTest, LeftBytesAreContinuedOnlyWhenTheyBelongToTheEntry) {
+    const auto body = Pattern(30000);
+    const std::wstring md5 = Md5(body);
+    auto sidecar = [](const std::wstring& digest, const std::wstring& validator) {
+        std::wstring text = digest + L"\n" + validator;
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+        return std::vector<uint8_t>(p, p + text.size() * sizeof(wchar_t));
+    };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> part;
+        bool withSidecar;
+        std::wstring sidecarMd5;
+        std::string range;  // as logged
+    } cases[] = {
+        {"bytes of this entry", Pattern(10000), true, md5, "bytes=10000-"},
+        {"bytes of another entry", Pattern(10000), true, Md5(Pattern(1)), "-"},
+        {"no sidecar", Pattern(10000), false, md5, "-"},
+        {"more bytes than the entry", Pattern(30001), true, md5, "-"},
+        {"all of it, before the rename", Pattern(30000), true, md5, ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring name = L"left" + std::to_wstring(++n) + L".bin";
+        Serve(name, body);
+        // The server's ETag, as a first request would have recorded it.
+        CInternet probe;
+        struct : IBodySink {
+            bool Begin(const HttpAnswer&) override { return false; }
+            bool Write(const uint8_t*, uint32_t) override { return false; }
+        } refuse;
+        HttpAnswer answer;
+        probe.Fetch(ServedUrl(L"-", name).c_str(), 0, nullptr, 0, refuse, &answer);
+        ASSERT_FALSE(answer.validator.empty());
+        ASSERT_TRUE(WriteAll(install + L"~dl" + name + L".part", c.part));
+        if (c.withSidecar) {
+            ASSERT_TRUE(WriteAll(install + L"~dl" + name + L".part.etag",
+                                 sidecar(c.sidecarMd5, answer.validator)));
+        }
+        UpdateItem item = Item(0, name, 30000, md5, ServedUrl(L"-", name));
+        EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+        EXPECT_EQ(body, ReadAll(install + name));
+        std::vector<std::string> log = ServerLog(name);
+        ASSERT_FALSE(log.empty());
+        if (c.range.empty()) {
+            EXPECT_EQ(1u, log.size()) << "only the probe";
+        } else {
+            EXPECT_EQ(2u, log.size());
+            EXPECT_EQ(0u, log.back().find("range=" + c.range + " "));
+        }
+        EXPECT_FALSE(FileExists(install + L"~dl" + name + L".part"));
+        EXPECT_FALSE(FileExists(install + L"~dl" + name + L".part.etag"));
+    }
+}
+
+// Without a validator a cut transfer cannot be continued safely: the retry
+// asks for everything, and bytes that could not be continued do not stay.
+TEST_F(DownloadTest, WithoutAValidatorACutTransferStartsOver) {
+    const auto body = Pattern(100000);
+    Serve(L"plain.bin", body);
+    UpdateItem item = Item(0, L"plain.bin", 100000, Md5(body), ServedUrl(L"cut40,noetag", L"plain.bin"));
+    progress.policy.attempts = 1;
+    EXPECT_FALSE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_TRUE(List(install).empty());
+    progress.policy.attempts = 4;
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + L"plain.bin"));
+    std::vector<std::string> log = ServerLog(L"plain.bin");
+    EXPECT_EQ((std::vector<std::string>{"range=- if-range=- status=200", "range=- if-range=- status=200"}), log);
+}
+
+// A file whose path only just fits is still downloaded through its
+// partial file (which takes the short name; Wine itself would also take a
+// longer one, Windows does not).
+TEST_F(DownloadTest, AFileWhosePathJustFitsArrives) {
+    const std::wstring name(MAX_PATH - 1 - install.size(), L'x');
+    ASSERT_LT(name.size(), 250u) << "the test folder is too short for the case";
+    auto body = Pattern(3000);
+    UpdateItem item = Item(0, name, 3000, Md5(body), Serve(L"long.bin", body));
+    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+    EXPECT_EQ(body, ReadAll(install + name));
+    EXPECT_EQ(List(install), std::vector<std::wstring>{name});
+}
+
+TEST(PartialPaths, SitBesideTheTargetUnderFixedNames) {
+    wchar_t data[64], side[64];
+    ASSERT_TRUE(PartialPathsOf(L"C:\\Game\\data\\a.pak", data, side, 64));
+    EXPECT_STREQ(L"C:\\Game\\data\\~dla.pak.part", data);
+    EXPECT_STREQ(L"C:\\Game\\data\\~dla.pak.part.etag", side);
+    EXPECT_FALSE(PartialPathsOf(L"C:\\Game\\data\\a.pak", data, side, 26));
+    EXPECT_FALSE(PartialPathsOf(L"no-folder.pak", data, side, 64));
+
+    // A name that just fits MAX_PATH: the partial files get a short name of
+    // their own, the same for the same target whatever its case.
+    const std::wstring folder = L"C:\\Game\\";
+    const std::wstring longName(MAX_PATH - 1 - folder.size(), L'n');
+    wchar_t longData[600], longSide[600], again[600], otherSide[600];
+    ASSERT_TRUE(PartialPathsOf((folder + longName).c_str(), longData, longSide, 600));
+    EXPECT_LT(wcslen(longSide), size_t(MAX_PATH));
+    EXPECT_EQ(0, wcsncmp(longData, (folder + L"~dl").c_str(), folder.size() + 3));
+    EXPECT_EQ(folder.size() + 3 + 8 + 5, wcslen(longData));
+    std::wstring upper = longName;
+    upper[0] = L'N';
+    ASSERT_TRUE(PartialPathsOf((folder + upper).c_str(), again, otherSide, 600));
+    EXPECT_STREQ(longData, again);
+    upper[1] = L'm';
+    ASSERT_TRUE(PartialPathsOf((folder + upper).c_str(), again, otherSide, 600));
+    EXPECT_STRNE(longData, again);
 }
 
 }  // namespace

@@ -134,6 +134,39 @@ TEST(XThread, CooperativeStopEndsBetweenSteps) {
     EXPECT_TRUE(thread.endedByItself.load());
 }
 
+// A Run that pauses on the stop event: the stop request ends the pause at
+// once, and a new run starts with the event cleared.
+class PausingThread : public XNotifyThread {
+public:
+    ~PausingThread() override { Stop(0); }
+    void Run() override {
+        pausing.store(true);
+        result.store(WaitForSingleObject(StopEvent(), 60000));
+    }
+    std::atomic<bool> pausing{false};
+    std::atomic<DWORD> result{0};
+};
+
+TEST(XThread, TheStopEventEndsAPauseAndIsClearedByTheNextStart) {
+    PausingThread thread;
+    ASSERT_NE(nullptr, thread.StopEvent());
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        thread.pausing.store(false);
+        ASSERT_TRUE(thread.Start());
+        for (int i = 0; i < 1000 && !thread.pausing.load(); ++i) Sleep(5);
+        ASSERT_TRUE(thread.pausing.load());
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread.StopEvent(), 0));
+        UniqueKernelHandle worker = OpenWorker(thread);
+        ASSERT_TRUE(worker);
+        thread.RequestStop();
+        // Far below the minute of the pause: only the event can have ended it.
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.get(), 10000));
+        EXPECT_EQ(DWORD(WAIT_OBJECT_0), thread.result.load());
+        thread.Wait(10000);
+    }
+}
+
 TEST(XThread, StopEndsAWorkerThatIgnoresTheRequest) {
     StubbornThread thread;
     ASSERT_TRUE(thread.Start());
