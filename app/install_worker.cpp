@@ -82,18 +82,6 @@ bool IsFolder(const wchar_t* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Makes the parent folders of a file path.
-bool CreateParentOf(const wchar_t* path) {
-    wchar_t parent[MAX_PATH];
-    wcsncpy(parent, path, MAX_PATH - 1);
-    parent[MAX_PATH - 1] = 0;
-    wchar_t* cut = wcsrchr(parent, L'\\');
-    if (!cut) return false;
-    *cut = 0;
-    if (GetFileAttributesW(parent) != INVALID_FILE_ATTRIBUTES) return true;
-    return CreateDirectoryTree(parent, L'\\');
-}
-
 // The temporary files ("~inXXXX.tmp") an earlier run that was killed left
 // beside the files it was replacing: removed once per folder, before this
 // run writes there. One that another running installer is still writing is
@@ -420,7 +408,7 @@ private:
             EntryPlan& plan = plans_[i];
             sweeper_.SweepParentOf(plan.path.c_str());
             Progress progress(*this, plan);
-            bool ok = CreateParentOf(plan.path.c_str()) &&
+            bool ok = CreateParentFolders(plan.path.c_str()) &&
                       WriteEntryTo(*reader, int(i), plan.path.c_str(), progress);
             {
                 std::lock_guard<std::mutex> hold(lock_);
@@ -535,7 +523,7 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
                     uint64_t before = bytesDone;
                     sweeper.SweepParentOf(plan.path.c_str());
                     ReportingProgress progress(report, total, uint32_t(i), bytesTotal, &bytesDone);
-                    ok = CreateParentOf(plan.path.c_str()) &&
+                    ok = CreateParentFolders(plan.path.c_str()) &&
                          WriteEntryTo(inner.data, i, plan.path.c_str(), progress);
                     bytesDone = before;
                 }
@@ -636,7 +624,7 @@ public:
     }
     void Finished(uint32_t, const UpdateItem* item, bool ok) override {
         ++result_.entries;
-        const bool install = item->action == kUpdateAdd && IsSafeRelativePath(item->file);
+        const bool install = item->action == kUpdateAdd && IsContainedFileName(item->file);
         if (!ok) ++result_.failed;
         else if (install) ++result_.installed;
         progress_.done = AddSize(progress_.done, item);

@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "support/entry_name.h"
 #include "support/data.h"
 #include "support/digest.h"
 #include "support/handle.h"
@@ -34,22 +35,6 @@ void Report(DownloadProgress* p, uint32_t total, uint32_t done, const wchar_t* f
 uint32_t Counted(const UpdateItem* item) { return item->size > 0 ? uint32_t(item->size) : 0; }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-bool IsDeviceName(const wchar_t* level, size_t length) {
-    // The name before the first dot decides: "nul.txt" is the device too.
-    size_t n = 0;
-    while (n < length && level[n] != L'.') ++n;
-    while (n > 0 && level[n - 1] == L' ') --n;
-    if (n < 3 || n > 7) return false;
-    wchar_t name[8] = {};
-    for (size_t i = 0; i < n; ++i) name[i] = towupper(level[i]);
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
-                                              L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* d : kDevices)
-        if (wcscmp(name, d) == 0) return true;
-    return n == 4 && (wcsncmp(name, L"COM", 3) == 0 || wcsncmp(name, L"LPT", 3) == 0) &&
-           name[3] >= L'1' && name[3] <= L'9';
-}
 
 // Joins directory and file with exactly one backslash, '/' turned into '\'.
 bool JoinPath(wchar_t* out, uint32_t capacity, const wchar_t* directory, const wchar_t* file) {
@@ -82,7 +67,7 @@ bool StaysInside(const wchar_t* directory, const wchar_t* path) {
 bool LocalPathOf(wchar_t* out, const wchar_t* directory, const UpdateItem* item) {
     if (!directory || !directory[0]) return false;
     if (!item->file[0] || !item->url[0]) return false;
-    if (!IsSafeRelativePath(item->file)) return false;
+    if (!IsContainedFileName(item->file)) return false;
     return JoinPath(out, kLocalPathCapacity, directory, item->file) &&
            StaysInside(directory, out);
 }
@@ -110,16 +95,6 @@ void HexDigest(XMD5& md5, wchar_t digest[33]) {
 }
 
 // Creates every missing level of the folder that will hold path.
-bool CreateParentOf(const wchar_t* path) {
-    wchar_t folder[kLocalPathCapacity];
-    wcsncpy(folder, path, kLocalPathCapacity - 1);
-    folder[kLocalPathCapacity - 1] = 0;
-    wchar_t* last = wcsrchr(folder, L'\\');
-    if (!last || last == folder) return true;
-    *last = 0;
-    return CreateDirectoryTree(folder, L'\\');
-}
-
 bool Truncate(HANDLE file) {
     LARGE_INTEGER zero = {};
     return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
@@ -415,7 +390,7 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
         return true;
     }
     if (item->size < 0) return false;
-    if (!CreateParentOf(path)) return false;
+    if (!CreateParentFolders(path)) return false;
 
     DownloadPolicy policy = progress ? progress->policy : DownloadPolicy();
     if (policy.attempts == 0) policy.attempts = 1;
@@ -447,26 +422,6 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
 }
 
 }  // namespace
-
-bool IsSafeRelativePath(const wchar_t* file) {
-    if (!file || !file[0] || IsSeparator(file[0])) return false;
-    const wchar_t* level = file;
-    for (const wchar_t* c = file;; ++c) {
-        if (*c && !IsSeparator(*c)) {
-            if (*c < 32 || wcschr(L":*?\"<>|", *c)) return false;
-            continue;
-        }
-        size_t length = size_t(c - level);
-        // Empty, ".", ".." and the like: Windows drops trailing dots and
-        // blanks, so "..." or ".. " would also climb out.
-        bool onlyDots = true;
-        for (size_t i = 0; i < length; ++i)
-            if (level[i] != L'.' && level[i] != L' ') onlyDots = false;
-        if (onlyDots || IsDeviceName(level, length)) return false;
-        if (!*c) return true;
-        level = c + 1;
-    }
-}
 
 bool BuildRequestAddress(wchar_t* out, uint32_t capacity, const wchar_t* url) {
     if (!out || !url || capacity == 0) return false;

@@ -119,8 +119,5 @@ void SweepPartials(const wchar_t* directory, IUpdateInfo* manifest);
 // MAX_PATH); false when the names would not fit capacity.
 bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t capacity);
 
-// True for a path that stays inside the directory it is joined to: relative,
-// no drive or stream colon, no empty, "." or ".." level, no device name.
-bool IsSafeRelativePath(const wchar_t* file);
 // "<url>?ts=800<random 0..32767>"; false when it would not fit capacity.
 bool BuildRequestAddress(wchar_t* out, uint32_t capacity, const wchar_t* url);

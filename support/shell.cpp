@@ -94,6 +94,13 @@ bool CreateDirectoryTree(const wchar_t* path, wchar_t separator) {
     return true;
 }
 
+bool CreateParentFolders(const wchar_t* path) {
+    if (!path) return false;
+    const wchar_t* last = wcsrchr(path, L'\\');
+    if (!last || last == path) return true;
+    return CreateDirectoryTree(std::wstring(path, last).c_str(), L'\\');
+}
+
 bool RemoveDirectoryTree(const wchar_t* directory) {
     if (!directory || !directory[0]) return false;
     const bool slashed = EndsWith(directory, L'\\');

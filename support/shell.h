@@ -16,6 +16,9 @@
 
 // Creates every missing level of path (levels are split at separator).
 bool CreateDirectoryTree(const wchar_t* path, wchar_t separator);
+// Makes every missing level of the folder that holds the file at path
+// ("\"-separated). True when there is nothing to make.
+bool CreateParentFolders(const wchar_t* path);
 // Deletes a folder and all its content, read-only items included. A junction
 // or symbolic link inside is removed as a link; what it points at is kept.
 bool RemoveDirectoryTree(const wchar_t* directory);

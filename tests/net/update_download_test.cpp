@@ -389,14 +389,6 @@ TEST_F(DownloadTest, EntriesThatLeaveTheDirectoryAreRefused) {
     EXPECT_TRUE(List(install).empty());
 }
 
-TEST(SafeRelativePath, AcceptsPlainNames) {
-    for (const wchar_t* ok : {L"a.txt", L"sub\\b.txt", L"a/b.txt", L"中文\\文件 1.txt", L"..a",
-                              L"a..b\\c", L"x.", L"console.txt", L"com10"}) {
-        EXPECT_TRUE(IsSafeRelativePath(ok)) << testing_util::Narrow(ok);
-    }
-    EXPECT_FALSE(IsSafeRelativePath(nullptr));
-}
-
 TEST_F(DownloadTest, DeleteAction) {
     auto body = Bytes("x");
     ASSERT_TRUE(WriteAll(install + L"old.txt", body));

@@ -44,6 +44,10 @@ TEST(EntryName, StaysInsideTheDirectory) {
         {L"what?.txt", false, false},
         {L"tab\there", false, false},
         {L"\u5730\u56FE\\\u6587\u4EF6 1.pak", true, true},
+        {L"..a", true, true},
+        {L"a..b\\c", true, true},
+        {L"x.", true, true},
+        {L"com10", true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.entry, IsContainedEntryName(c.name)) << testing_util::Narrow(c.name);
