@@ -437,6 +437,30 @@ TEST(Mkinstaller, RefusesMoreEntriesThanTheInstallerRecords) {
     EXPECT_EQ(r.code, 0u) << r.err;
 }
 
+// A client that brings a file of the uninstaller's name (in any case) keeps
+// it: packed once, as the client's, with a warning.
+TEST(Mkinstaller, KeepsTheClientsOwnUninstaller) {
+    Package p;
+    Write(p.client + L"Unins000.exe", "the client's own");
+    std::wstring exe = p.out + L"setup.exe";
+    Result r = RunTool(p.Args(Stub(), exe));
+    ASSERT_EQ(r.code, 0u) << r.err;
+    EXPECT_NE(r.err.find("the client brings its own unins000.exe; it is packed instead of the uninstaller"),
+              std::string::npos)
+        << r.err;
+    XZip payload;
+    PayloadBytes buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    XData innerBytes;
+    ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
+    XZip inner;
+    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
+    EXPECT_EQ(inner.Count(), int(p.tree.files.size() + p.tree.folders.size() + 1));
+    XData own;
+    ASSERT_TRUE(inner.ExtractByName(L"Unins000.exe", &own));
+    EXPECT_EQ(Bytes(own), "the client's own");
+}
+
 TEST(Mkinstaller, NamesZipBesideWhenThePayloadIsTooLargeForAResource) {
     Package p;
     std::string noise(1500000, '\0');
