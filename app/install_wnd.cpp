@@ -522,7 +522,8 @@ void CInstallWnd::StartInstall() {
         progress_ = ProgressSnapshot();
     }
     SetTimer(GetHandle(), kProgressTimerId, kProgressIntervalMs, nullptr);
-    if (!worker) worker.reset(new CInstallThread(this));
+    if (!worker) worker.reset(new CInstallThread(*this));
+    worker->SetJob(MakeJob());
     worker->Start();
 }
 

@@ -84,7 +84,7 @@ bool IsSilentCommandLine(const wchar_t* commandLine);
 // the exit code.
 int ReportDamagedPackage(HWND owner, bool silent);
 
-class CInstallWnd : public CDirectUI {
+class CInstallWnd : public CDirectUI, public IInstallListener {
 public:
     CInstallWnd();
     ~CInstallWnd() override;
@@ -103,11 +103,11 @@ public:
     void OnInstallProgress(const wchar_t* name, uint32_t total, uint32_t done);
     // The same with the bytes written so far (worker thread).
     void ReportProgress(const wchar_t* name, uint32_t total, uint32_t done, uint64_t bytesTotal,
-                        uint64_t bytesDone);
+                        uint64_t bytesDone) override;
     // A word about a file for the status line (worker thread).
-    void ReportNotice(const wchar_t* name, const wchar_t* text);
+    void ReportNotice(const wchar_t* name, const wchar_t* text) override;
     // The worker's last word (worker thread): completion or failure is posted.
-    void OnWorkerFinished(const InstallResult& result);
+    void OnWorkerFinished(const InstallResult& result) override;
     void ShowFinished();
     void FinishInstall();
     void DeclineInstall();

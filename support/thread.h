@@ -77,4 +77,3 @@ private:
     UniqueKernelHandle stopEvent_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
-class XNotifyThread : public XThread {};

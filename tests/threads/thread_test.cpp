@@ -13,7 +13,7 @@
 namespace {
 
 // Runs until released by its owner, counting its runs.
-class GatedThread : public XNotifyThread {
+class GatedThread : public XThread {
 public:
     GatedThread() : gate_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~GatedThread() override { Stop(0); }
@@ -33,7 +33,7 @@ private:
 
 // Works in steps and checks the stop request between them; a step is never
 // cut in half by a cooperative stop.
-class SteppingThread : public XNotifyThread {
+class SteppingThread : public XThread {
 public:
     ~SteppingThread() override { Stop(0); }
     void Run() override {
@@ -136,7 +136,7 @@ TEST(XThread, CooperativeStopEndsBetweenSteps) {
 
 // A Run that pauses on the stop event: the stop request ends the pause at
 // once, and a new run starts with the event cleared.
-class PausingThread : public XNotifyThread {
+class PausingThread : public XThread {
 public:
     ~PausingThread() override { Stop(0); }
     void Run() override {
