@@ -135,7 +135,7 @@ public:
     // is made; the one record of the run (the end of installation adds the
     // installation's path, digest and program to it).
     CClientInfo clientConfig;
-    CAppUninst record;
+    CAppFile record;
     DownloadProgress downloadProgress = {};
     FixedString<1023> installDir;
     FixedString<1023> manifestUrl;

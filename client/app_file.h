@@ -25,8 +25,6 @@ public:
     uint32_t count = 0;
 };
 
-class CAppUninst : public CAppFile {};
-
 // Writes FF FE, then each entry in UTF-16LE followed by "|". The file is
 // written under a temporary name and then put in place, so a failure leaves
 // any earlier file as it was. True when the whole record was written.

@@ -14,64 +14,64 @@ constexpr uint32_t kClientInfoBufferSize = 1048586;
 
 class IClientInfo {
 public:
-    virtual bool LoadFromLibrary(const wchar_t* file, const wchar_t* type, uint16_t id) = 0;  // 0
+    virtual bool LoadFromLibrary(const wchar_t* file, const wchar_t* type, uint16_t id) = 0;
     virtual bool LoadFromModule(HMODULE module, const wchar_t* type, uint16_t id) = 0;
     virtual uint32_t SaveToResource(const wchar_t* file, const wchar_t* type, uint16_t id,
                                     bool packed) = 0;
     virtual bool LoadFromFile(const wchar_t* path) = 0;
     virtual uint32_t SaveToFile(const wchar_t* path, bool packed) = 0;
     // The size bounds every read: nothing past data + size is ever touched.
-    virtual bool LoadFromData(const void* data, uint32_t size) = 0;  // 5
+    virtual bool LoadFromData(const void* data, uint32_t size) = 0;
     virtual uint32_t SaveToData(void* out, uint32_t capacity, bool packed) = 0;
     virtual bool ParseText(const wchar_t* text, size_t length) = 0;
     virtual uint32_t FormatText(wchar_t* out, uint32_t capacity) = 0;
-    virtual bool WriteRegistry() = 0;  // 9
+    virtual bool WriteRegistry() = 0;
     virtual bool DeleteRegistry() = 0;
     virtual bool DeleteUpdaterCopy() = 0;
     virtual bool DownloadManifestDigest(wchar_t* out) = 0;
     virtual bool IsUpdateAvailable() = 0;
-    virtual bool RunUpdater() = 0;  // 14
+    virtual bool RunUpdater() = 0;
     virtual bool RunMain() = 0;
     virtual const wchar_t* SetDigest(const wchar_t* text) = 0;
     virtual const wchar_t* GetDigest() = 0;
     virtual const wchar_t* SetInstallPath(const wchar_t* text) = 0;
     virtual const wchar_t* GetInstallPath() = 0;
-    virtual const wchar_t* SetLaunchProgram(const wchar_t* text) = 0;  // 20
+    virtual const wchar_t* SetLaunchProgram(const wchar_t* text) = 0;
     virtual const wchar_t* GetLaunchProgram() = 0;
     virtual bool GetMainPath(wchar_t* out) = 0;
     // Slots 23 and 24 repeat 17 and 16 under their own names.
     virtual const wchar_t* GetManifestDigest() = 0;
     virtual const wchar_t* SetManifestDigest(const wchar_t* text) = 0;
-    virtual const wchar_t* GetApp() = 0;  // 25
+    virtual const wchar_t* GetApp() = 0;
     virtual const wchar_t* SetApp(const wchar_t* text) = 0;
     virtual const wchar_t* GetName() = 0;
     virtual const wchar_t* SetName(const wchar_t* text) = 0;
     virtual const wchar_t* GetCompany() = 0;
-    virtual const wchar_t* SetCompany(const wchar_t* text) = 0;  // 30
+    virtual const wchar_t* SetCompany(const wchar_t* text) = 0;
     virtual const wchar_t* GetVersion() = 0;
     virtual const wchar_t* SetVersion(const wchar_t* text) = 0;
     virtual const wchar_t* GetHomepage() = 0;
     virtual const wchar_t* SetHomepage(const wchar_t* text) = 0;
-    virtual const wchar_t* GetProtocol() = 0;  // 35
+    virtual const wchar_t* GetProtocol() = 0;
     virtual const wchar_t* SetProtocol(const wchar_t* text) = 0;
     virtual const wchar_t* GetCopyright() = 0;
     virtual const wchar_t* SetCopyright(const wchar_t* text) = 0;
     virtual const wchar_t* GetPublisher() = 0;
-    virtual const wchar_t* SetPublisher(const wchar_t* text) = 0;  // 40
+    virtual const wchar_t* SetPublisher(const wchar_t* text) = 0;
     virtual const wchar_t* GetMain() = 0;
     virtual const wchar_t* SetMain(const wchar_t* text) = 0;
     virtual const wchar_t* GetUninstaller() = 0;
     virtual const wchar_t* SetUninstaller(const wchar_t* text) = 0;
-    virtual const wchar_t* GetUpdater() = 0;  // 45
+    virtual const wchar_t* GetUpdater() = 0;
     virtual const wchar_t* SetUpdater(const wchar_t* text) = 0;
     virtual const wchar_t* GetStorages() = 0;
     virtual const wchar_t* SetStorages(const wchar_t* text) = 0;
     virtual const wchar_t* GetArchive() = 0;
-    virtual const wchar_t* SetArchive(const wchar_t* text) = 0;  // 50
+    virtual const wchar_t* SetArchive(const wchar_t* text) = 0;
     virtual const wchar_t* GetSource() = 0;
     virtual const wchar_t* SetSource(const wchar_t* text) = 0;
     virtual const wchar_t* GetConfig() = 0;
-    virtual const wchar_t* SetConfig(const wchar_t* text) = 0;  // 54
+    virtual const wchar_t* SetConfig(const wchar_t* text) = 0;
 
 protected:
     ~IClientInfo() = default;

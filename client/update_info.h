@@ -28,7 +28,7 @@ struct UpdateItem {
 
 class IUpdateInfo {
 public:
-    virtual bool LoadFromFile(const wchar_t* path) = 0;  // 0
+    virtual bool LoadFromFile(const wchar_t* path) = 0;
     virtual bool SaveToFile(const wchar_t* path) = 0;
     // length bounds the text (SIZE_MAX: up to its NUL); nothing beyond is read.
     virtual bool ParseXml(const wchar_t* text, size_t length) = 0;
@@ -36,7 +36,7 @@ public:
     // kUpdateLineCapacity per entry.
     virtual uint32_t FormatXml(wchar_t* out, uint32_t capacity) = 0;
     virtual void Clear() = 0;
-    virtual uint32_t Count() = 0;  // 5
+    virtual uint32_t Count() = 0;
     // Takes ownership on success; -1 (caller keeps it) for null or a full list.
     virtual int AddItem(UpdateItem* item) = 0;
     virtual int AddFile(const wchar_t* file, int32_t size, const wchar_t* md5,
@@ -50,7 +50,7 @@ public:
     virtual UpdateItem* GetItemAt(uint32_t index) = 0;  // 10, same as GetItem
     virtual const wchar_t* GetVersion() = 0;
     virtual void SetVersion(const wchar_t* text) = 0;
-    virtual ~IUpdateInfo() = default;  // 13
+    virtual ~IUpdateInfo() = default;
 
     bool ParseXml(const wchar_t* text) { return ParseXml(text, SIZE_MAX); }
 };

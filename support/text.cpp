@@ -133,17 +133,17 @@ int JoinWithSeparators(wchar_t* out, int capacity, const wchar_t* first, const w
     return int(p - out);
 }
 
-const char* FindJsonValue(int* length, const char* name, const char* text, const char* end) {
+const char* FindQuotedKey(int* length, const char* name, const char* text, const char* end) {
     return FindValue(length, name, text, end);
 }
-const wchar_t* FindJsonValue(int* length, const wchar_t* name, const wchar_t* text,
+const wchar_t* FindQuotedKey(int* length, const wchar_t* name, const wchar_t* text,
                              const wchar_t* end) {
     return FindValue(length, name, text, end);
 }
-int GetJsonValue(char* out, int capacity, const char* name, const char* text, const char* end) {
+int GetQuotedKeyValue(char* out, int capacity, const char* name, const char* text, const char* end) {
     return GetValue(out, capacity, name, text, end);
 }
-int GetJsonValue(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* text,
+int GetQuotedKeyValue(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* text,
                  const wchar_t* end) {
     return GetValue(out, capacity, name, text, end);
 }

@@ -21,13 +21,15 @@ enum TextEncoding : int {
 int JoinWithSeparators(wchar_t* out, int capacity, const wchar_t* first, const wchar_t* second,
                        int secondLength, wchar_t sepA, wchar_t sepB);
 
-// text points after the opening '{'; end bounds the search.
-const char* FindJsonValue(int* length, const char* name, const char* text, const char* end);
-const wchar_t* FindJsonValue(int* length, const wchar_t* name, const wchar_t* text,
+// A scan of `"key": value, ...` text (the theme's), not a JSON parser: a key
+// that is a prefix of name matches too, values are not interpreted. text
+// points after the opening '{'; end bounds the search.
+const char* FindQuotedKey(int* length, const char* name, const char* text, const char* end);
+const wchar_t* FindQuotedKey(int* length, const wchar_t* name, const wchar_t* text,
                              const wchar_t* end);
 // Copies min(length, capacity) characters; NUL only when fewer than capacity.
-int GetJsonValue(char* out, int capacity, const char* name, const char* text, const char* end);
-int GetJsonValue(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* text,
+int GetQuotedKeyValue(char* out, int capacity, const char* name, const char* text, const char* end);
+int GetQuotedKeyValue(wchar_t* out, int capacity, const wchar_t* name, const wchar_t* text,
                  const wchar_t* end);
 // Writes "name":"value" without NUL; answers its length or 0.
 int FormatJsonPair(char* out, int capacity, const char* name, const char* value, int valueLength);

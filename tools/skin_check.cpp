@@ -219,7 +219,7 @@ void CheckTheme(const std::wstring& folder, std::vector<SkinFinding>* findings) 
                   L"{\"textcolor\":\"#AABBGGRR\", ...}");
         return;
     }
-    // The theme reader takes each value with GetJsonValue after the first
+    // The theme reader takes each value with GetQuotedKeyValue after the first
     // '{' (stopping at a NUL) and reads it as hexadecimal digits.
     const wchar_t* begin = text.data();
     const wchar_t* end = begin + text.size();
@@ -228,7 +228,7 @@ void CheckTheme(const std::wstring& folder, std::vector<SkinFinding>* findings) 
     int named = 0;
     for (const wchar_t* key : kThemeKeys) {
         wchar_t value[kThemeValueMax + 1] = {};
-        int n = GetJsonValue(value, kThemeValueMax, key, brace + 1, end);
+        int n = GetQuotedKeyValue(value, kThemeValueMax, key, brace + 1, end);
         if (n <= 0) continue;
         ++named;
         if (!IsColour(value, n))

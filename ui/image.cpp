@@ -345,7 +345,7 @@ bool CImage::LoadJpegFileA(const char* path) {
     return LoadJpeg(bytes.data, bytes.size);
 }
 
-bool CImage::LoadJpegResource(HMODULE module, uint16_t id) {
+bool CImage::LoadJpegFromPngResource(HMODULE module, uint16_t id) {
     XData bytes;
     if (!ReadResourceBytes(bytes, module, id, L"png")) {
         Release();

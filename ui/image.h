@@ -11,34 +11,34 @@
 
 class IImage {
 public:
-    virtual bool LoadFromResource(HMODULE module, uint16_t id, const wchar_t* type) = 0;  // 0
+    virtual bool LoadFromResource(HMODULE module, uint16_t id, const wchar_t* type) = 0;
     virtual bool LoadFromFile(const wchar_t* path) = 0;
     virtual bool LoadFromFileA(const char* path) = 0;
     // Picks the decoder by the first bytes: 89 'P' 'N' 'G' or FF D8 FF.
     virtual bool LoadFromMemory(const void* data, uint32_t size) = 0;
     virtual bool LoadPng(const void* data, uint32_t size) = 0;
-    virtual bool LoadPngFile(const wchar_t* path) = 0;  // 5
+    virtual bool LoadPngFile(const wchar_t* path) = 0;
     virtual bool LoadPngFileA(const char* path) = 0;
     // Resource type "png".
     virtual bool LoadPngResource(HMODULE module, uint16_t id) = 0;
     virtual bool LoadJpeg(const void* data, uint32_t size) = 0;
     virtual bool LoadJpegFile(const wchar_t* path) = 0;
-    virtual bool LoadJpegFileA(const char* path) = 0;  // 10
-    // Resource type "png", like LoadPngResource.
-    virtual bool LoadJpegResource(HMODULE module, uint16_t id) = 0;
+    virtual bool LoadJpegFileA(const char* path) = 0;
+    // Pictures of either format are resources of type "png" (as LoadPngResource reads).
+    virtual bool LoadJpegFromPngResource(HMODULE module, uint16_t id) = 0;
     // A stretched (HALFTONE) copy of the source bitmap at width x height.
     virtual bool CreateFromBitmap(HBITMAP source, int width, int height) = 0;
     // A top-down DIB section; pixels (width * bpp / 8 * height bytes) or null.
     virtual bool Create(int width, int height, int bitsPerPixel, const void* pixels) = 0;
     virtual void Release() = 0;
-    virtual int GetWidth() = 0;  // 15
+    virtual int GetWidth() = 0;
     virtual int GetHeight() = 0;
     virtual int GetBitsPerPixel() = 0;
     virtual void* GetBits() = 0;
     virtual HBITMAP GetBitmap() = 0;
     // The caller owns the icon; null for an empty image.
-    virtual HICON CreateIcon() = 0;  // 20
-    virtual ~IImage() = default;     // 21
+    virtual HICON CreateIcon() = 0;
+    virtual ~IImage() = default;
 };
 
 class CImage : public IImage {
@@ -59,7 +59,7 @@ public:
     bool LoadJpeg(const void* data, uint32_t size) override;
     bool LoadJpegFile(const wchar_t* path) override;
     bool LoadJpegFileA(const char* path) override;
-    bool LoadJpegResource(HMODULE module, uint16_t id) override;
+    bool LoadJpegFromPngResource(HMODULE module, uint16_t id) override;
     bool CreateFromBitmap(HBITMAP source, int width, int height) override;
     bool Create(int width, int height, int bitsPerPixel, const void* pixels) override;
     void Release() override;

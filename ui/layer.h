@@ -43,86 +43,86 @@ enum LayerState : int {
 
 class ILayer {
 public:
-    virtual int GetID() = 0;  // 0
+    virtual int GetID() = 0;
     virtual void SetID(int id) = 0;
     virtual int GetOwnerId() = 0;
     virtual void SetOwnerId(int id) = 0;
     virtual void* GetUserData() = 0;
-    virtual void SetUserData(void* data) = 0;  // 5
+    virtual void SetUserData(void* data) = 0;
     virtual RECT* GetRect() = 0;
     // Stores the rectangle, then calls OnRectChanged.
     virtual void SetRect(const RECT& rect) = 0;
     virtual Anchor* GetAnchor() = 0;
     // No new layout until Layout is called.
     virtual void SetAnchor(const Anchor& anchor) = 0;
-    virtual int GetUserValue1() = 0;  // 10
+    virtual int GetUserValue1() = 0;
     virtual void SetUserValue1(int value) = 0;
     // Never null.
     virtual const wchar_t* GetText() = 0;
     virtual void SetText(const wchar_t* text) = 0;
     virtual const wchar_t* GetCaption() = 0;
-    virtual void SetCaption(const wchar_t* text) = 0;  // 15
+    virtual void SetCaption(const wchar_t* text) = 0;
     virtual int GetUserValue2() = 0;
     virtual void SetUserValue2(int value) = 0;
     virtual bool IsVisible() = 0;
     virtual void SetVisible(bool visible) = 0;
-    virtual bool GetUserFlag() = 0;  // 20
+    virtual bool GetUserFlag() = 0;
     virtual void SetUserFlag(bool flag) = 0;
     virtual bool NeedsRedraw() = 0;
     virtual void SetNeedsRedraw(bool redraw) = 0;
     virtual bool GetAlphaFlag() = 0;
-    virtual void SetAlphaFlag(bool blended) = 0;  // 25
+    virtual void SetAlphaFlag(bool blended) = 0;
     virtual uint8_t GetAlpha() = 0;
     virtual void SetAlpha(uint8_t alpha) = 0;
     virtual bool IsChecked() = 0;
     virtual void SetChecked(bool checked) = 0;
-    virtual int GetUserValue3() = 0;  // 30
+    virtual int GetUserValue3() = 0;
     virtual void SetUserValue3(int value) = 0;
     // Low 24 bits: a COLORREF for text.
     virtual uint32_t GetColor() = 0;
     virtual void SetColor(uint32_t color) = 0;
     virtual int GetUserValue4() = 0;
-    virtual void SetUserValue4(int value) = 0;  // 35
+    virtual void SetUserValue4(int value) = 0;
     virtual int GetKind() = 0;
     virtual void SetKind(int kind) = 0;
     virtual int GetState() = 0;
     virtual void SetState(int state) = 0;
-    virtual int GetCursorKind() = 0;  // 40
+    virtual int GetCursorKind() = 0;
     virtual void SetCursorKind(int kind) = 0;
     virtual IWindow* GetWindow() = 0;
     virtual void SetWindow(IWindow* window) = 0;
     virtual bool LoadContentA(uintptr_t value) = 0;
-    virtual bool LoadContentB(uintptr_t value) = 0;  // 45
+    virtual bool LoadContentB(uintptr_t value) = 0;
     virtual bool LoadContentC(uintptr_t value) = 0;
     virtual bool LoadContentD(uintptr_t value) = 0;
     virtual int64_t QueryA(uintptr_t a, uintptr_t b) = 0;
     virtual int64_t QueryB(uintptr_t a, uintptr_t b) = 0;
-    virtual bool IsIdle() = 0;  // 50
+    virtual bool IsIdle() = 0;
     virtual bool OnInserted() = 0;
     virtual void OnFocus() = 0;
     virtual void OnBlur() = 0;
     virtual void OnRectChanged() = 0;
-    virtual void OnBroadcastA() = 0;  // 55
+    virtual void OnBroadcastA() = 0;
     virtual void OnBroadcastB() = 0;
     virtual void OnBroadcastC() = 0;
     // Deletes the layer and everything it owns.
     virtual void Release() = 0;
     virtual void Layout(const RECT& parent) = 0;
-    virtual bool WantsIme() = 0;  // 60
+    virtual bool WantsIme() = 0;
     virtual bool GetCaretRect(RECT* rect) = 0;
     // Window client coordinates.
     virtual bool HitTest(int x, int y) = 0;
     virtual void Paint(IRender* render) = 0;
     virtual void Notify(int code) = 0;
-    virtual bool PressKey(int key, uint32_t info) = 0;  // 65
+    virtual bool PressKey(int key, uint32_t info) = 0;
     virtual bool ReleaseKey(int key, uint32_t info) = 0;
     // Layer-local coordinates; true when the layer handled the message.
     virtual bool OnMouse(UINT message, int x, int y, UINT keyFlags) = 0;
     virtual bool OnWheel(int x, int y, int delta, UINT keyFlags) = 0;
     virtual bool OnContextMenu(int x, int y, HWND source) = 0;
-    virtual bool OnKeyUp(UINT key, UINT keyData, UINT reserved) = 0;  // 70
+    virtual bool OnKeyUp(UINT key, UINT keyData, UINT reserved) = 0;
     virtual bool OnKeyDown(UINT key, UINT keyData, UINT reserved) = 0;
-    virtual bool OnChar(UINT character, UINT keyData, UINT reserved) = 0;  // 72
+    virtual bool OnChar(UINT character, UINT keyData, UINT reserved) = 0;
 
 protected:
     // Only Release ends a layer's life.

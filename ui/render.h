@@ -12,19 +12,19 @@
 class IRender {
 public:
     // Pushes a clip; false without a DC or when the result is empty.
-    virtual bool SetClip(const RECT& rect, int mode) = 0;  // 0
+    virtual bool SetClip(const RECT& rect, int mode) = 0;
     virtual void RestoreClip() = 0;
     virtual void ResetClip() = 0;
     // Answers the previous colour; the low 24 bits are a COLORREF.
     virtual uint32_t SelectTextColor(uint32_t color) = 0;
     virtual uint32_t GetTextColor() = 0;
-    virtual int GetWidth() = 0;  // 5
+    virtual int GetWidth() = 0;
     virtual int GetHeight() = 0;
     // Null until a drawing operation has made the buffer.
     virtual void* GetBits() = 0;
     virtual HDC GetDC() = 0;
     virtual void Clear() = 0;
-    virtual void Greyscale() = 0;  // 10
+    virtual void Greyscale() = 0;
     // The colour's top byte is the tint strength; inset > 0 spares a border.
     virtual void Tint(uint32_t color, int inset) = 0;
     virtual bool Attach(HWND window) = 0;
@@ -32,7 +32,7 @@ public:
     virtual void Release() = 0;
     // To the given DC, or the attached window's own DC when null.
     virtual void Present(HDC dc) = 0;
-    virtual void Resize(int width, int height) = 0;  // 15
+    virtual void Resize(int width, int height) = 0;
     // Draws with DrawTextW, then makes every alpha-0 pixel of rect opaque.
     virtual int DrawString(const wchar_t* text, int length, const RECT& rect, HFONT font,
                            UINT format) = 0;
@@ -43,11 +43,11 @@ public:
                            uint8_t alpha, bool blended) = 0;
     virtual void BlendFrom(HDC source, const RECT& rect) = 0;
     // The source must be exactly as wide as the back buffer.
-    virtual void BlitPixels(const void* pixels, int width, int height, bool blend) = 0;  // 20
+    virtual void BlitPixels(const void* pixels, int width, int height, bool blend) = 0;
     // Stores the needed size in rect; answers its height.
     virtual int MeasureString(const wchar_t* text, int length, RECT* rect, HFONT font,
                               UINT format) = 0;
-    virtual ~IRender() = default;  // 22
+    virtual ~IRender() = default;
 };
 
 class CRenderGDI : public IRender {

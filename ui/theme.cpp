@@ -28,7 +28,7 @@ const C* FindBrace(const C* text, int length) {
 template <typename C>
 void ReadColor(uint32_t* color, const C* key, const C* text, const C* end) {
     C value[kValueMax + 1];
-    int n = GetJsonValue(value, kValueMax, key, text, end);
+    int n = GetQuotedKeyValue(value, kValueMax, key, text, end);
     if (n <= 0) return;
     value[n] = 0;
     const C* digits = value[0] == C('#') ? value + 1 : value;

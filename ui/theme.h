@@ -14,23 +14,23 @@ constexpr int kThemeTextCapacity = 524293;
 class ITheme {
 public:
     // The file is UTF-16LE; a BOM or anything before the first '{' is ignored.
-    virtual bool LoadFromFile(const wchar_t* path) = 0;  // 0
+    virtual bool LoadFromFile(const wchar_t* path) = 0;
     virtual bool LoadFromFileA(const char* path) = 0;
     // UTF-16LE without BOM, replacing the file; answers bytes written, 0 on failure.
     virtual uint32_t SaveToFile(const wchar_t* path) = 0;
     virtual uint32_t SaveToFileA(const char* path) = 0;
     // Missing, empty or unmatched keys leave their colour unchanged.
     virtual bool ParseText(const wchar_t* text, int length) = 0;
-    virtual bool ParseTextA(const char* text, int length) = 0;  // 5
+    virtual bool ParseTextA(const char* text, int length) = 0;
     // Needs 74 characters for all three entries; answers characters without the NUL.
     virtual int FormatText(wchar_t* buffer, int capacity) = 0;
     virtual int FormatTextA(char* buffer, int capacity) = 0;
     virtual uint32_t GetForecolor() = 0;
     virtual void SetForecolor(uint32_t color) = 0;
-    virtual uint32_t GetBackcolor() = 0;  // 10
+    virtual uint32_t GetBackcolor() = 0;
     virtual void SetBackcolor(uint32_t color) = 0;
     virtual uint32_t GetTextcolor() = 0;
-    virtual void SetTextcolor(uint32_t color) = 0;  // 13
+    virtual void SetTextcolor(uint32_t color) = 0;
 
 protected:
     ~ITheme() = default;

@@ -59,165 +59,165 @@ constexpr UINT kFlashTimerId = 10001;
 
 class IWindow {
 public:
-    virtual bool Create(DWORD style, DWORD exStyle, HWND parent, HINSTANCE instance) = 0;  // 0
+    virtual bool Create(DWORD style, DWORD exStyle, HWND parent, HINSTANCE instance) = 0;
     virtual BOOL MoveToRect(const RECT& rect) = 0;
     virtual BOOL MoveTo(int x, int y, int width, int height) = 0;
     virtual BOOL PlaceAnchored(const Anchor& anchor) = 0;
     // -1 for x or y centres on the screen; width and height are the content.
     virtual BOOL Place(int32_t x, int32_t y, int32_t width, int32_t height) = 0;
-    virtual BOOL CenterOn(HWND reference, int width, int height) = 0;  // 5
+    virtual BOOL CenterOn(HWND reference, int width, int height) = 0;
     virtual BOOL CenterOnKeepSize(HWND reference) = 0;
     virtual void SetMaxSize(int width, int height) = 0;
     virtual void SetMinSize(int width, int height) = 0;
     virtual BOOL Show(int command) = 0;
-    virtual bool Present() = 0;  // 10
+    virtual bool Present() = 0;
     virtual bool Close() = 0;
     // Destroys the native window and releases layers, renderer and tray
     // watcher; never frees the object.
     virtual void Destroy() = 0;
     virtual BOOL Maximize() = 0;
     virtual BOOL Minimize() = 0;
-    virtual BOOL BringToFront() = 0;  // 15
+    virtual BOOL BringToFront() = 0;
     virtual void OnSize() = 0;
     virtual void TakeFocus() = 0;
     virtual void DropFocus() = 0;
     virtual void BroadcastA() = 0;
-    virtual void BroadcastB() = 0;  // 20
+    virtual void BroadcastB() = 0;
     virtual void BroadcastC() = 0;
     virtual void Reserved(uintptr_t value) = 0;
     virtual void InvalidateLayers(bool redraw) = 0;
     virtual int RunModal() = 0;
-    virtual void EndModal(int code) = 0;  // 25
+    virtual void EndModal(int code) = 0;
     virtual bool Render(HDC dc) = 0;
     virtual bool HasDirtyLayer() = 0;
     virtual bool IsModalRunning() = 0;
     virtual bool IsMinimized() = 0;
-    virtual bool IsMaximized() = 0;  // 30
+    virtual bool IsMaximized() = 0;
     virtual bool IsVisible() = 0;
     virtual bool IsGrey() = 0;
     virtual bool IsBlurBehind() = 0;
     virtual bool IsResizable() = 0;
-    virtual bool IsEnabled() = 0;  // 35
+    virtual bool IsEnabled() = 0;
     virtual bool IsLayered() = 0;
     virtual bool HasFrame() = 0;
     virtual bool HasStyle(DWORD bits) = 0;
     virtual bool HasExStyle(DWORD bits) = 0;
-    virtual bool SetGrey(bool on) = 0;  // 40
+    virtual bool SetGrey(bool on) = 0;
     virtual bool SetBlurBehind(bool on) = 0;
     virtual void SetResizable(bool on) = 0;
     virtual bool SetLayered(bool on) = 0;
     virtual bool ModifyStyle(DWORD remove, DWORD add) = 0;
-    virtual bool ModifyExStyle(DWORD remove, DWORD add) = 0;  // 45
+    virtual bool ModifyExStyle(DWORD remove, DWORD add) = 0;
     virtual bool GetOuterRect(RECT* rect) = 0;
     virtual bool GetContentRect(RECT* rect) = 0;
     virtual HWND GetHandle() = 0;
     virtual HWND GetParentHandle() = 0;
-    virtual IRender* GetRender() = 0;  // 50
+    virtual IRender* GetRender() = 0;
     virtual IRender* GetRenderAlt() = 0;
     virtual int32_t GetId() = 0;
     virtual void SetId(int32_t id) = 0;
     virtual int32_t GetTagA() = 0;
-    virtual void SetTagA(int32_t value) = 0;  // 55
+    virtual void SetTagA(int32_t value) = 0;
     virtual int32_t GetTagB() = 0;
     virtual void SetTagB(int32_t value) = 0;
     virtual HICON GetIcon(bool big) = 0;
     // Answers the icon the window had before.
     virtual HICON SetIcon(HICON icon, bool big) = 0;
-    virtual const wchar_t* GetTitle() = 0;  // 60
+    virtual const wchar_t* GetTitle() = 0;
     virtual void SetTitle(const wchar_t* text) = 0;
     virtual const wchar_t* GetSubtitle() = 0;
     virtual void SetSubtitle(const wchar_t* text) = 0;
     // Answers the number of characters copied.
     virtual int GetText(wchar_t* buffer, int capacity) = 0;
-    virtual bool SetText(const wchar_t* text) = 0;  // 65
+    virtual bool SetText(const wchar_t* text) = 0;
     virtual WindowHandler* GetHandler() = 0;
     virtual void SetHandler(WindowHandler* handler) = 0;
     virtual LayerEventHandler* GetLayerHandler() = 0;
     virtual void SetLayerHandler(LayerEventHandler* handler) = 0;
-    virtual int GetFrameWidth() = 0;  // 70
+    virtual int GetFrameWidth() = 0;
     virtual IImage* GetFrameImage() = 0;
     virtual void SetFrame(IImage* image, int width, bool centre) = 0;
     virtual uint32_t GetDimColor() = 0;
     virtual void SetDimColor(uint32_t argb) = 0;
 
     // Tray icon.
-    virtual bool AddTrayIcon(UINT id, HICON icon, const wchar_t* tip, UINT message) = 0;  // 75
+    virtual bool AddTrayIcon(UINT id, HICON icon, const wchar_t* tip, UINT message) = 0;
     virtual bool ModifyTrayIcon(HICON icon, const wchar_t* tip) = 0;
     virtual bool SetTrayPopup(HWND popup) = 0;
     virtual bool SetTrayIcon(HICON icon) = 0;
     virtual bool SetTrayTip(const wchar_t* tip) = 0;
-    virtual bool RemoveTrayIcon() = 0;  // 80
+    virtual bool RemoveTrayIcon() = 0;
     virtual bool StartTrayFlash(HICON icon) = 0;
     virtual int StopTrayFlash() = 0;
     virtual UINT GetFlashTimerId() = 0;
     virtual void SetFlashTimerId(UINT id) = 0;
 
     // Layer list.
-    virtual bool SetBackgroundContentA(uintptr_t value) = 0;  // 85
+    virtual bool SetBackgroundContentA(uintptr_t value) = 0;
     virtual bool SetBackgroundContentB(uintptr_t value) = 0;
     virtual bool SetBackgroundContentC(uintptr_t value) = 0;
     virtual bool SetBackgroundContentD(uintptr_t value) = 0;
     virtual int AddContentLayerA(uintptr_t value, const Anchor& anchor) = 0;
-    virtual int AddContentLayerB(uintptr_t value, const Anchor& anchor) = 0;  // 90
+    virtual int AddContentLayerB(uintptr_t value, const Anchor& anchor) = 0;
     virtual int AddContentLayerC(uintptr_t value, const Anchor& anchor) = 0;
     virtual int AddContentLayerD(uintptr_t value, const Anchor& anchor) = 0;
     virtual bool SetLayerContentA(int index, uintptr_t value) = 0;
     virtual bool SetLayerContentB(int index, uintptr_t value) = 0;
-    virtual bool SetLayerContentC(int index, uintptr_t value) = 0;  // 95
+    virtual bool SetLayerContentC(int index, uintptr_t value) = 0;
     virtual bool SetLayerContentD(int index, uintptr_t value) = 0;
     virtual int64_t QueryLayerA(int index, uintptr_t a, uintptr_t b) = 0;
     virtual int64_t QueryLayerB(int index, uintptr_t a, uintptr_t b) = 0;
     // Client coordinates; -1 when no visible layer is there.
     virtual int HitTest(int x, int y) = 0;
-    virtual bool LayoutLayer(int index, const Anchor& anchor) = 0;  // 100
+    virtual bool LayoutLayer(int index, const Anchor& anchor) = 0;
     virtual bool SetLayerFocus(int index, bool on) = 0;
     virtual ILayer* CreateLayer(int type) = 0;
     virtual int AppendLayer(ILayer* layer) = 0;
     // The window owns the layer once this answers its index.
     virtual int InsertLayer(int index, ILayer* layer) = 0;
-    virtual ILayer* GetLayer(int index) = 0;  // 105
+    virtual ILayer* GetLayer(int index) = 0;
     virtual ILayer* GetLayerAlt(int index) = 0;
     virtual bool RemoveLayer(int index, bool deferred) = 0;
     virtual bool RemoveLastLayer() = 0;
     virtual int GetLayerCount() = 0;
-    virtual void ClearLayers() = 0;  // 110
+    virtual void ClearLayers() = 0;
     virtual void PurgeRemovedLayers() = 0;
 
     virtual IWindowMap* GetRegistry() = 0;
     virtual void SetRegistry(IWindowMap* registry) = 0;
     // Renders what changed; true when the caller may sleep.
     virtual bool OnIdle() = 0;
-    virtual void OnLayerPressed(ILayer* layer) = 0;  // 115
+    virtual void OnLayerPressed(ILayer* layer) = 0;
     virtual void OnLayerReleased(ILayer* layer) = 0;
     virtual void OnLayerClicked(ILayer* layer) = 0;
     virtual void ChangeLayerText(ILayer* layer, const wchar_t* text) = 0;
     virtual void ChangeLayerCaption(ILayer* layer, const wchar_t* text) = 0;
-    virtual void OnLayersLoaded(uintptr_t value) = 0;  // 120
+    virtual void OnLayersLoaded(uintptr_t value) = 0;
     virtual bool ChooseFile(uintptr_t ignored, wchar_t* path, const wchar_t* filter,
                             bool multiple) = 0;
     virtual ~IWindow() = default;
     virtual void DrawFrame(IRender* render) = 0;
     virtual void DrawLayers(IRender* render) = 0;
-    virtual void ApplyGrey(IRender* render) = 0;  // 125
+    virtual void ApplyGrey(IRender* render) = 0;
     virtual void ApplyDim(IRender* render) = 0;
     virtual bool AreLayersIdle() = 0;
     virtual bool OnCommand(int id, int code) = 0;
     virtual bool OnClickCommand(int id) = 0;
-    virtual bool OnAcceleratorCommand(int id) = 0;  // 130
+    virtual bool OnAcceleratorCommand(int id) = 0;
     virtual bool OnOtherCommand(int id, int code) = 0;
     virtual void OnTrayNotify(UINT id, UINT event) = 0;
     virtual void EnableIme(bool on) = 0;
     virtual void UpdateTitle() = 0;
-    virtual UINT ModalLoop() = 0;  // 135
+    virtual UINT ModalLoop() = 0;
     virtual void UpdateBlur() = 0;
     virtual bool OnCloseQuery() = 0;
     virtual void OnCreated() = 0;
     virtual void OnDestroyed() = 0;
-    virtual void OnMouseHover() = 0;  // 140
+    virtual void OnMouseHover() = 0;
     virtual void OnMouseLeave() = 0;
     virtual void OnTimer(UINT_PTR id) = 0;
     virtual bool DispatchInput(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
-    virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;  // 144
+    virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) = 0;
 };
 
 class CWindow : public IWindow {

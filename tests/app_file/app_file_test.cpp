@@ -27,7 +27,7 @@ std::vector<uint8_t> Expected(const std::vector<std::wstring>& entries) {
 }
 
 TEST(AppFile, AddEntryKeepsOrderCopiesAndCuts) {
-    CAppUninst record;
+    CAppFile record;
     EXPECT_EQ(-1, record.AddEntry(nullptr));
     EXPECT_EQ(-1, record.AddEntry(L""));
     EXPECT_EQ(0, record.AddEntry(L"a.txt"));

@@ -31,7 +31,7 @@ namespace {
 std::string Get(const char* text, const char* name, int capacity = 64) {
     char out[80];
     memset(out, '#', sizeof out);
-    int n = GetJsonValue(out, capacity, name, text, text + strlen(text));
+    int n = GetQuotedKeyValue(out, capacity, name, text, text + strlen(text));
     return std::string(out, size_t(n));
 }
 }  // namespace
@@ -62,8 +62,8 @@ TEST(JsonValue, EndBoundsTheSearch) {
     const char* text = R"("a":"1","b":"2"})";
     int len = 0;
     // The end cuts before b's closing quote.
-    EXPECT_EQ(FindJsonValue(&len, "b", text, text + 13), nullptr);
-    EXPECT_NE(FindJsonValue(&len, "b", text, text + 15), nullptr);
+    EXPECT_EQ(FindQuotedKey(&len, "b", text, text + 13), nullptr);
+    EXPECT_NE(FindQuotedKey(&len, "b", text, text + 15), nullptr);
     EXPECT_EQ(len, 1);
 }
 
@@ -71,17 +71,17 @@ TEST(JsonValue, CapacityCutsWithoutTerminator) {
     const char* text = R"("forecolor":"#FF102030"})";
     char out[12];
     memset(out, '#', sizeof out);
-    EXPECT_EQ(GetJsonValue(out, 4, "forecolor", text, text + strlen(text)), 4);
+    EXPECT_EQ(GetQuotedKeyValue(out, 4, "forecolor", text, text + strlen(text)), 4);
     EXPECT_EQ(std::string(out, 5), "#FF1#");
     memset(out, '#', sizeof out);
-    EXPECT_EQ(GetJsonValue(out, 10, "forecolor", text, text + strlen(text)), 9);
+    EXPECT_EQ(GetQuotedKeyValue(out, 10, "forecolor", text, text + strlen(text)), 9);
     EXPECT_EQ(out[9], 0);
 }
 
 TEST(JsonValue, WideFormMatchesNarrow) {
     const wchar_t* text = LR"( "forecolor":"#FF102030", "backcolor":"#FF000000"})";
     wchar_t out[16] = {};
-    EXPECT_EQ(GetJsonValue(out, 15, L"backcolor", text, text + wcslen(text)), 9);
+    EXPECT_EQ(GetQuotedKeyValue(out, 15, L"backcolor", text, text + wcslen(text)), 9);
     EXPECT_STREQ(out, L"#FF000000");
 }
 

@@ -275,10 +275,10 @@ TEST(ImageTest, ResourceLoaders) {
     ASSERT_TRUE(image.LoadPngResource(self, 7));  // the type is looked up as "png"
     EXPECT_EQ(image.GetWidth(), 2);
     EXPECT_EQ(PixelAt(image, 0, 0), Bgra(25, 50, 100, 128));
-    ASSERT_TRUE(image.LoadJpegResource(self, 8));
+    ASSERT_TRUE(image.LoadJpegFromPngResource(self, 8));
     EXPECT_EQ(image.GetWidth(), 8);
     EXPECT_NEAR(int(PixelAt(image, 3, 3) & 0xFF), 255, 3);
-    EXPECT_FALSE(image.LoadJpegResource(self, 7));  // a PNG is no JPEG
+    EXPECT_FALSE(image.LoadJpegFromPngResource(self, 7));  // a PNG is no JPEG
     ExpectEmpty(image);
     EXPECT_TRUE(image.LoadFromResource(self, 8, L"PNG"));
     EXPECT_TRUE(image.LoadFromResource(self, 9, L"SKIN"));
