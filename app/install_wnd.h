@@ -15,7 +15,7 @@
 #include "app/progress_text.h"
 #include "client/app_file.h"
 #include "client/client_info.h"
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 #include "support/payload.h"
 #include "client/update_download.h"
 #include "support/data.h"

@@ -4,7 +4,7 @@
 #include <objbase.h>
 
 #include "app/install_wnd.h"
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 #include "window/app.h"
 #include "support/locale.h"
 #include "support/system_dll.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 
 constexpr uint32_t kAppFileMaxEntries = 10000;
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 
 // Size of the buffer that SaveToFile / SaveToResource format into.
 constexpr uint32_t kClientInfoBufferSize = 1048586;

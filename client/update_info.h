@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 
 constexpr uint32_t kUpdateItemsMax = 10000;
 // FormatXml asks this many characters of capacity per entry.

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 #include "ui/image.h"
 #include "ui/layer.h"
 #include "ui/theme.h"

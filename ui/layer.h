@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/dialogs.h"
+#include "ui/anchor.h"
 
 class IRender;
 class IWindow;

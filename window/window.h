@@ -10,9 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "client/fixed_string.h"
+#include "support/fixed_string.h"
 #include "support/dialogs.h"
 #include "support/handle.h"
+#include "ui/anchor.h"
 
 // windowsx.h turns these two names into macros; here they are operations.
 #undef IsMinimized
