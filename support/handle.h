@@ -118,11 +118,14 @@ private:
     HGDIOBJ old_;
 };
 
-// COM pointer owner: Release in one place.
+// Owner of anything released by its own Release (COM objects, renderers):
+// Release in one place.
 template <typename T>
 class ComPtr {
 public:
     ComPtr() noexcept = default;
+    // Takes over a reference the caller holds.
+    explicit ComPtr(T* p) noexcept : p_(p) {}
     ~ComPtr() { reset(); }
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;

@@ -18,31 +18,23 @@ bool AppInit(HINSTANCE instance) {
     state.instance = instance;
     state.uiThreadId = GetCurrentThreadId();
 
-    HICON big = LoadAppIcon(instance, RoundIconSize(GetSystemMetrics(SM_CXICON)),
-                            RoundIconSize(GetSystemMetrics(SM_CYICON)));
-    if (state.bigIcon) DestroyIcon(state.bigIcon);
-    state.bigIcon = big;
-    HICON small = LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON),
-                              GetSystemMetrics(SM_CYSMICON));
-    if (state.smallIcon) DestroyIcon(state.smallIcon);
-    state.smallIcon = small;
+    state.bigIcon.reset(LoadAppIcon(instance, RoundIconSize(GetSystemMetrics(SM_CXICON)),
+                                    RoundIconSize(GetSystemMetrics(SM_CYICON))));
+    state.smallIcon.reset(
+        LoadAppIcon(instance, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)));
 
     LoadDefaultFrame(instance, 1);
     return true;
 }
 
 bool LoadDefaultFrame(HINSTANCE instance, int id) {
-    auto* image = new CImage;
-    if (!image->LoadPngResource(instance, uint16_t(id))) {
-        delete image;
-        return false;
-    }
+    std::unique_ptr<IImage> image(new CImage);
+    if (!image->LoadPngResource(instance, uint16_t(id))) return false;
     WindowingState& state = Windowing();
-    state.defaultFrame = image;
+    state.defaultFrame = image.get();
     state.defaultFrameWidth = 6;
     state.defaultFrameCentre = false;
-    if (state.ownedFrame && state.ownedFrame != image) delete state.ownedFrame;
-    state.ownedFrame = image;  // freed by the next load or AppShutdown
+    state.ownedFrame = std::move(image);  // the earlier one goes
     return true;
 }
 
@@ -74,10 +66,8 @@ void AppShutdown() {
     state.defaultFrame = nullptr;
     state.defaultFrameWidth = 0;
     state.defaultFrameCentre = false;
-    delete state.ownedFrame;
-    state.ownedFrame = nullptr;
-    if (state.bigIcon) DestroyIcon(state.bigIcon);
-    if (state.smallIcon) DestroyIcon(state.smallIcon);
-    state.bigIcon = state.smallIcon = nullptr;
+    state.ownedFrame.reset();
+    state.bigIcon.reset();
+    state.smallIcon.reset();
     state.instance = nullptr;
 }

@@ -5,18 +5,20 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
-class IImage;
+#include "support/handle.h"
+#include "ui/image.h"
 
 struct WindowingState {
     HINSTANCE instance = nullptr;
     DWORD uiThreadId = 0;
-    HICON bigIcon = nullptr;    // owned; destroyed by AppInit's reload and AppShutdown
-    HICON smallIcon = nullptr;  // owned
+    UniqueIcon bigIcon;  // replaced by AppInit's reload, gone with AppShutdown
+    UniqueIcon smallIcon;
     IImage* defaultFrame = nullptr;  // handed to every window by Create, not owned by it
     int defaultFrameWidth = 0;
     bool defaultFrameCentre = false;
-    IImage* ownedFrame = nullptr;  // the image this layer must free
+    std::unique_ptr<IImage> ownedFrame;  // the loaded default frame
     HWND mainWindow = nullptr;     // first window ever created; its end ends the program
     bool loopRunning = false;
     bool hotkeyForwarding = true;

@@ -50,7 +50,7 @@ CWindow::~CWindow() {
     if (handle_ && IsWindow(handle_)) DestroyWindow(handle_);
     ClearLayers();
     PurgeRemovedLayers();
-    if (render_) std::exchange(render_, nullptr)->Release();
+    render_.reset();
     trayWatcher_.reset();
 }
 
@@ -80,8 +80,8 @@ bool CWindow::Create(DWORD style, DWORD exStyle, HWND parent, HINSTANCE instance
         SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ModifyStyle(WS_CAPTION, 0);
     WindowingState& state = Windowing();
-    SetIcon(state.bigIcon, true);
-    SetIcon(state.smallIcon, false);
+    SetIcon(state.bigIcon.get(), true);
+    SetIcon(state.smallIcon.get(), false);
     if (!state.mainWindow) state.mainWindow = window;
     SetFrame(state.defaultFrame, state.defaultFrameWidth, state.defaultFrameCentre);
     OnCreated();
@@ -90,7 +90,7 @@ bool CWindow::Create(DWORD style, DWORD exStyle, HWND parent, HINSTANCE instance
 
 void CWindow::OnCreated() {
     if (!render_) {
-        render_ = new CRenderGDI;  // owned; released by Destroy or the destructor
+        render_ = ComPtr<IRender>(new CRenderGDI);
         render_->Attach(handle_);
     }
     if (handler_ && handler_->onCreated) handler_->onCreated(this);
@@ -101,7 +101,7 @@ void CWindow::Destroy() {
     if (!self_) return;
     self_ = nullptr;
     ClearLayers();
-    if (render_) std::exchange(render_, nullptr)->Release();
+    render_.reset();
     trayWatcher_.reset();
 }
 
@@ -315,13 +315,13 @@ bool CWindow::Render(HDC dc) {
         !HasDirtyLayer())
         return false;
     render_->Clear();
-    if (HasFrame()) DrawFrame(render_);
+    if (HasFrame()) DrawFrame(render_.get());
     RECT content;
     GetContentRect(&content);
     render_->SetClip(content, RGN_COPY);
-    DrawLayers(render_);
-    if (grey_) ApplyGrey(render_);
-    if (!IsEnabled()) ApplyDim(render_);
+    DrawLayers(render_.get());
+    if (grey_) ApplyGrey(render_.get());
+    if (!IsEnabled()) ApplyDim(render_.get());
     render_->ResetClip();
     if ((layered_ || (blurRequested_ && !blurActive_)) && !dc)
         Present();

@@ -278,8 +278,8 @@ public:
     bool GetContentRect(RECT* rect) override;
     HWND GetHandle() override { return handle_; }
     HWND GetParentHandle() override { return parent_; }
-    IRender* GetRender() override { return render_; }
-    IRender* GetRenderAlt() override { return render_; }
+    IRender* GetRender() override { return render_.get(); }
+    IRender* GetRenderAlt() override { return render_.get(); }
     int32_t GetId() override { return id_; }
     void SetId(int32_t id) override { id_ = id; }
     int32_t GetTagA() override { return tagA_; }
@@ -410,7 +410,7 @@ protected:
     HWND parent_ = nullptr;
     HWND trayPopup_ = nullptr;
     UniqueModule blurLibrary_;       // "dwmapi.dll" while loaded
-    IRender* render_ = nullptr;      // owned; Release frees it
+    ComPtr<IRender> render_;
     CWindow* self_;                  // cleared by Destroy so it runs once
     IWindowMap* registry_ = nullptr;
     WindowHandler* handler_ = nullptr;

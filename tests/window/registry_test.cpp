@@ -121,8 +121,8 @@ TEST(AppInit, IconsAndDefaultFrame) {
     WindowingState& state = Windowing();
     EXPECT_EQ(state.instance, TestInstance());
     EXPECT_EQ(state.uiThreadId, GetCurrentThreadId());
-    EXPECT_NE(state.bigIcon, nullptr);
-    EXPECT_NE(state.smallIcon, nullptr);
+    EXPECT_NE(state.bigIcon.get(), nullptr);
+    EXPECT_NE(state.smallIcon.get(), nullptr);
     ASSERT_NE(state.defaultFrame, nullptr);
     EXPECT_EQ(state.defaultFrame->GetWidth(), 18);
     EXPECT_EQ(state.defaultFrameWidth, 6);
@@ -136,14 +136,14 @@ TEST(AppInit, IconsAndDefaultFrame) {
         EXPECT_EQ(window.GetFrameImage(), state.defaultFrame);
         EXPECT_EQ(window.GetFrameWidth(), 6);
         EXPECT_TRUE(window.HasFrame());
-        EXPECT_EQ(window.GetIcon(true), state.bigIcon);
-        EXPECT_EQ(window.GetIcon(false), state.smallIcon);
+        EXPECT_EQ(window.GetIcon(true), state.bigIcon.get());
+        EXPECT_EQ(window.GetIcon(false), state.smallIcon.get());
     }
 
     AppShutdown();
     EXPECT_EQ(state.defaultFrame, nullptr);
     EXPECT_EQ(state.defaultFrameWidth, 0);
-    EXPECT_EQ(state.bigIcon, nullptr);
+    EXPECT_EQ(state.bigIcon.get(), nullptr);
     EXPECT_EQ(state.instance, nullptr);
     EXPECT_FALSE(state.hotkeyForwarding);
     state.hotkeyForwarding = true;
