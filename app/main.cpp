@@ -47,6 +47,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         delete window;
         window = nullptr;
     } else {
+        // The installer window is the program: its end ends the message loop.
+        SetMainWindow(window->GetHandle());
         window->SetGrey(false);
         window->SetTitle(g_appTitle.c_str());
         window->Place(-1, -1, 600, 400);

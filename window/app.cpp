@@ -38,6 +38,8 @@ bool LoadDefaultFrame(HINSTANCE instance, int id) {
     return true;
 }
 
+void SetMainWindow(HWND window) { Windowing().mainWindow = window; }
+
 void RunMessageLoop() {
     WindowingState& state = Windowing();
     state.loopRunning = true;

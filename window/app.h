@@ -19,7 +19,7 @@ struct WindowingState {
     int defaultFrameWidth = 0;
     bool defaultFrameCentre = false;
     std::unique_ptr<IImage> ownedFrame;  // the loaded default frame
-    HWND mainWindow = nullptr;     // first window ever created; its end ends the program
+    HWND mainWindow = nullptr;     // set by SetMainWindow; its end ends the program
     bool loopRunning = false;
     bool hotkeyForwarding = true;
     HACCEL accelerators = nullptr;  // never set; TranslateAcceleratorW then passes everything
@@ -33,6 +33,10 @@ WindowingState& Windowing();
 bool AppInit(HINSTANCE instance);
 // The "png" resource id of the module becomes the default frame (width 6).
 bool LoadDefaultFrame(HINSTANCE instance, int id);
+// The application's choice of the window whose end is the end of the
+// program: its WM_DESTROY destroys every registered window and posts
+// WM_QUIT, and the message loop returns once it is gone.
+void SetMainWindow(HWND window);
 // Pumps messages; renders windows while the queue is empty; sleeps 10 ms when
 // every window is idle; returns on WM_QUIT or once the main window is gone.
 void RunMessageLoop();

@@ -82,7 +82,6 @@ bool CWindow::Create(DWORD style, DWORD exStyle, HWND parent, HINSTANCE instance
     WindowingState& state = Windowing();
     SetIcon(state.bigIcon.get(), true);
     SetIcon(state.smallIcon.get(), false);
-    if (!state.mainWindow) state.mainWindow = window;
     SetFrame(state.defaultFrame, state.defaultFrameWidth, state.defaultFrameCentre);
     OnCreated();
     return true;

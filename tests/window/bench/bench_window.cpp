@@ -125,6 +125,7 @@ int main() {
 
     g_host->Place(20, 20, 600, 400);
     g_host->Show(SW_SHOWNOACTIVATE);
+    SetMainWindow(g_host->GetHandle());
     const int layers = g_host->GetLayerCount();
     g_phaseStart = GetTickCount();
     RunMessageLoop();

@@ -139,6 +139,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     window->SetTitle(L"window_show");
     window->Place(100, 120, 300, 200);
     window->Show(SW_SHOWNOACTIVATE);
+    SetMainWindow(window->GetHandle());
     RunMessageLoop();
     AppShutdown();
     return g_written ? 0 : 4;
