@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <string>
+#include <utility>
 
 #include "support/handle.h"
 
@@ -259,8 +260,9 @@ bool DeleteQuickLaunchShortcut(const wchar_t* name) {
            DeletePath(file);
 }
 
-bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process) {
-    if (process) *process = nullptr;
+bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show,
+                UniqueKernelHandle* process) {
+    if (process) process->reset();
     if (!file) return false;
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
@@ -274,16 +276,14 @@ bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDL
     info.lpDirectory = nullptr;
     info.nShow = show ? SW_SHOWNORMAL : SW_HIDE;
     if (!ShellExecuteExW(&info)) return false;
-    if (process) {
-        *process = info.hProcess;  // handed to the caller
-    } else if (info.hProcess) {
-        CloseHandle(info.hProcess);
-    }
+    UniqueKernelHandle started(info.hProcess);
+    if (process) *process = std::move(started);
     return true;
 }
 
-bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process) {
-    if (process) *process = nullptr;
+bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show,
+                  UniqueKernelHandle* process) {
+    if (process) process->reset();
     if (!file) return false;
     // A drive path or a network path: anything else would be looked up in
     // the current directory, which for an installer is its download folder.
@@ -313,7 +313,7 @@ bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show, HAN
                         &startup, &started))
         return false;
     UniqueKernelHandle thread(started.hThread), child(started.hProcess);
-    if (process) *process = child.release();  // handed to the caller
+    if (process) *process = std::move(child);
     return true;
 }
 

@@ -14,6 +14,8 @@
 
 #include <initializer_list>
 
+#include "support/handle.h"
+
 // Creates every missing level of path (levels are split at separator).
 bool CreateDirectoryTree(const wchar_t* path, wchar_t separator);
 // Makes every missing level of the folder that holds the file at path
@@ -41,15 +43,18 @@ bool DeleteStartMenuShortcut(const wchar_t* name);
 bool DeleteQuickLaunchShortcut(const wchar_t* name);
 
 // Opens file (program, document or web address) with the shell's "open" verb.
-// When process is null the process handle is closed at once; otherwise the
-// caller owns *process (which may be null for documents and addresses).
-bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process);
+// When process is null the process handle is closed at once; otherwise
+// *process receives it (it stays empty for documents and addresses, and on
+// failure).
+bool RunProgram(const wchar_t* file, const wchar_t* parameters, bool show,
+                UniqueKernelHandle* process);
 // Starts a program of ours (the installed client, the updater's copy)
 // directly: file must be the full path of an .exe, which is never searched
 // for, expanded or handed to a command interpreter or file association.
 // The command line is the quoted path and the parameters; the program starts
 // in its own folder. process as for RunProgram.
-bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show, HANDLE* process);
+bool StartProgram(const wchar_t* file, const wchar_t* parameters, bool show,
+                  UniqueKernelHandle* process);
 // The module's folder with its trailing backslash; module null = this program.
 bool GetModuleDirectory(wchar_t* out, HMODULE module);
 

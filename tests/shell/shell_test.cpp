@@ -406,20 +406,21 @@ TEST(GetModuleDirectory, KeepsTheTrailingBackslash) {
 }
 
 TEST(RunProgram, StartsWithParametersAndHandsOverTheProcess) {
-    HANDLE process = nullptr;
+    UniqueKernelHandle process;
     // Environment strings in the file name are expanded.
     ASSERT_TRUE(RunProgram(L"%SystemRoot%\\system32\\cmd.exe", L"/c exit 7", false, &process));
-    ASSERT_NE(nullptr, process);
-    UniqueKernelHandle owned(process);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owned.get(), 30000));
+    ASSERT_TRUE(process);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 30000));
     DWORD code = 0;
-    GetExitCodeProcess(owned.get(), &code);
+    GetExitCodeProcess(process.get(), &code);
     EXPECT_EQ(7u, code);
 
     EXPECT_TRUE(RunProgram(L"cmd.exe", L"/c exit 0", false, nullptr));
-    process = reinterpret_cast<HANDLE>(1);
+    // A failure leaves the receiver empty, whatever it held.
+    process.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(process);
     EXPECT_FALSE(RunProgram(nullptr, nullptr, false, &process));
-    EXPECT_EQ(nullptr, process);
+    EXPECT_FALSE(process);
     // Missing: false and no error box (one would block this test).
     EXPECT_FALSE(RunProgram(L"C:\\no\\such\\program.exe", nullptr, false, nullptr));
 }
@@ -468,13 +469,12 @@ TEST_F(StartProgramTest, StartsTheProgramByItsQuotedPathInItsOwnFolder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing_util::Narrow(c.tail));
         DeleteFileW((dir + L"started.txt").c_str());
-        HANDLE process = nullptr;
+        UniqueKernelHandle process;
         ASSERT_TRUE(StartProgram((dir + L"client.exe").c_str(), c.parameters, false, &process));
-        ASSERT_NE(nullptr, process);
-        UniqueKernelHandle owned(process);
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owned.get(), 30000));
+        ASSERT_TRUE(process);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 30000));
         DWORD code = 1;
-        GetExitCodeProcess(owned.get(), &code);
+        GetExitCodeProcess(process.get(), &code);
         EXPECT_EQ(0u, code);
         Started started = WaitForStart(dir);
         EXPECT_EQ(L"\"" + dir + L"client.exe\"" + c.tail, started.line);
@@ -508,9 +508,9 @@ TEST_F(StartProgramTest, RefusesWhatIsNotTheFullPathOfAProgram) {
     };
     for (const std::wstring& file : refused) {
         SCOPED_TRACE(testing_util::Narrow(file));
-        HANDLE process = reinterpret_cast<HANDLE>(1);
+        UniqueKernelHandle process(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         EXPECT_FALSE(StartProgram(file.c_str(), nullptr, false, &process));
-        EXPECT_EQ(nullptr, process);
+        EXPECT_FALSE(process);
     }
     EXPECT_FALSE(StartProgram(nullptr, nullptr, false, nullptr));
     SetCurrentDirectoryW(oldFolder);
