@@ -47,6 +47,20 @@ public:
 
 std::string Text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
 
+// An entry's name as the worker reports and records it.
+std::wstring InstalledName(const ZipItem& item) {
+    std::wstring name(item.name.begin(), item.name.end());
+    for (auto& c : name)
+        if (c == L'/') c = L'\\';
+    return name;
+}
+
+// Every file item is in dir with its bytes.
+void ExpectFilesOf(const std::vector<ZipItem>& items, const std::wstring& dir) {
+    for (const ZipItem& item : items)
+        if (!item.directory) EXPECT_TRUE(Text(ReadAll(dir + InstalledName(item))) == item.bytes) << item.name;
+}
+
 // A payload holding the inner archive "app.zip" of the given items, stored
 // as the packaging tool stores it.
 struct Payload {
@@ -234,13 +248,7 @@ TEST(InstallWorker, ReadsAPlainInnerArchiveInPlaceAndAnEncryptedOneThroughACopy)
         InstallResult result = RunInstall(job, report);
         EXPECT_TRUE(result.completed);
         EXPECT_EQ(0u, result.failed);
-        for (const ZipItem& item : client) {
-            if (item.directory) continue;
-            std::wstring path = dir + std::wstring(item.name.begin(), item.name.end());
-            for (auto& ch : path)
-                if (ch == L'/') ch = L'\\';
-            EXPECT_TRUE(Text(ReadAll(path)) == item.bytes) << item.name;
-        }
+        ExpectFilesOf(client, dir);
         EXPECT_EQ(before + (c.encryptedWhole ? 1 : 0), report.copiesWhileRunning);
         EXPECT_EQ(before, CopiesInTemp()) << "a copy was left behind";
     }
@@ -512,23 +520,14 @@ TEST(InstallWorker, WritesSideBySideYetReportsInArchiveOrder) {
         done = r.done;
         if (r.name == L"<null>") continue;
         ASSERT_LT(named, items.size());
-        std::wstring expected(items[named].name.begin(), items[named].name.end());
-        for (auto& c : expected)
-            if (c == L'/') c = L'\\';
-        EXPECT_EQ(expected, r.name);
+        EXPECT_EQ(InstalledName(items[named]), r.name);
         EXPECT_EQ(named + 1, r.done);
         ++named;
     }
     EXPECT_EQ(items.size(), named);
     ASSERT_FALSE(report.reports.empty());
     EXPECT_EQ(report.reports.back().bytesTotal, report.reports.back().bytesDone);
-    for (const ZipItem& item : items) {
-        if (item.directory) continue;
-        std::wstring path = dir + std::wstring(item.name.begin(), item.name.end());
-        for (auto& c : path)
-            if (c == L'/') c = L'\\';
-        EXPECT_TRUE(Text(ReadAll(path)) == item.bytes) << item.name;
-    }
+    ExpectFilesOf(items, dir);
     EXPECT_EQ(0u, CountTempFiles(dir));
 }
 
