@@ -169,6 +169,19 @@ struct Package {
     }
 };
 
+// A written installer's payload and the client archive inside it.
+struct PackedClient {
+    bool Open(const std::wstring& exe) {
+        return OpenPayloadOf(exe.c_str(), payload, buffer) &&
+               payload.ExtractByName(L"app.zip", &innerBytes) &&
+               inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword());
+    }
+    XZip payload;
+    PayloadBytes buffer;
+    XData innerBytes;
+    XZip inner;
+};
+
 std::wstring Stub() { return testing_util::BinaryPath("bin/client.exe"); }
 
 }  // namespace
@@ -250,13 +263,10 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << "a warning names the unsafe entry";
     EXPECT_NE(r.err.find("data/aux.cfg cannot be installed"), std::string::npos) << r.err;
 
-    XZip payload;
-    PayloadBytes buffer;
-    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
-    XData innerBytes;
-    ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
-    XZip inner;
-    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
+    PackedClient packed;
+    ASSERT_TRUE(packed.Open(exe));
+    XZip& payload = packed.payload;
+    XZip& inner = packed.inner;
     ASSERT_EQ(inner.Count(), 6);  // and the uninstaller
     EXPECT_EQ(inner.Find(L"../evil.txt", nullptr), 3);  // stored name kept
     EXPECT_EQ(inner.Find(L"unins000.exe", nullptr), 5);
@@ -448,13 +458,9 @@ TEST(Mkinstaller, KeepsTheClientsOwnUninstaller) {
     EXPECT_NE(r.err.find("the client brings its own unins000.exe; it is packed instead of the uninstaller"),
               std::string::npos)
         << r.err;
-    XZip payload;
-    PayloadBytes buffer;
-    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
-    XData innerBytes;
-    ASSERT_TRUE(payload.ExtractByName(L"app.zip", &innerBytes));
-    XZip inner;
-    ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, GetArchivePassword()));
+    PackedClient packed;
+    ASSERT_TRUE(packed.Open(exe));
+    XZip& inner = packed.inner;
     EXPECT_EQ(inner.Count(), int(p.tree.files.size() + p.tree.folders.size() + 1));
     XData own;
     ASSERT_TRUE(inner.ExtractByName(L"Unins000.exe", &own));
