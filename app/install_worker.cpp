@@ -473,6 +473,11 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
         if (!directory) ++files;
     }
 
+    // The writers start at once, ahead of the loop's own check.
+    if (report.StopRequested()) {
+        result.outcome = InstallOutcome::kStopped;
+        return result;
+    }
     StaleTempSweeper sweeper;
     CreateDirectoryTree(job.installDir, L'\\');
     std::unique_ptr<WriterPool> pool;
