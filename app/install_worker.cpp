@@ -25,26 +25,13 @@
 #include "support/data.h"
 #include "support/entry_name.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "support/shell.h"
 #include "support/zip.h"
 
 namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Moves a file over an existing one even when that one is read-only.
-bool ReplaceWith(const wchar_t* temp, const wchar_t* target) {
-    if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
-    DWORD attributes = GetFileAttributesW(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-            return true;
-        SetFileAttributesW(target, attributes);
-    }
-    return false;
-}
 
 // Told of every piece of an entry written; answers false to stop writing.
 class EntryProgress {
@@ -775,7 +762,7 @@ bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress&
         if (!ok) DeleteFileW(path);
         return ok;
     }
-    if (ok && ReplaceWith(temp, path)) return true;
+    if (ok && MoveOverTarget(temp, path)) return true;
     DeleteFileW(temp);
     return false;
 }

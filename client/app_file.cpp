@@ -7,6 +7,7 @@
 
 #include "support/data.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "support/shell.h"
 
 CAppFile::~CAppFile() { Clear(); }
@@ -31,32 +32,11 @@ void CAppFile::Clear() {
     entries[0] = nullptr;
 }
 
-namespace {
-
-bool WriteWhole(const wchar_t* path, const uint8_t* bytes, uint32_t size) {
-    UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    uint32_t done = 0;
-    while (done < size) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes + done, size - done, &written, nullptr) || written == 0)
-            return false;
-        done += written;
-    }
-    return FlushFileBuffers(file.get()) != FALSE;
-}
-
-}  // namespace
-
 // Every entry is written: the record is bounded by its entry count (at most
 // 10,000 x 512 characters), and a record that drops names would make the
 // uninstaller leave those files behind.
 bool SaveUninstallRecord(const CAppFile& record, const wchar_t* path) {
     if (!path || !path[0]) return false;
-    wchar_t temporary[MAX_PATH];
-    if (!ComposePath(temporary, MAX_PATH, {path, L".tmp"})) return false;
-
     size_t characters = 0;
     for (uint32_t i = 0; i < record.count && i < kAppFileMaxEntries; ++i)
         if (record.entries[i]) characters += record.entries[i]->length() + 1;
@@ -78,15 +58,7 @@ bool SaveUninstallRecord(const CAppFile& record, const wchar_t* path) {
     }
     buffer.SetSize(static_cast<uint32_t>(at));
 
-    if (!WriteWhole(temporary, buffer.data, buffer.size)) {
-        DeleteFileW(temporary);
-        return false;
-    }
-    if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary);
-        return false;
-    }
-    return true;
+    return SaveReplacing(path, buffer.data, buffer.size);
 }
 
 bool LoadUninstallRecord(CAppFile& record, const wchar_t* path) {

@@ -10,6 +10,7 @@
 
 #include "support/data.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "support/packed.h"
 #include "support/shell.h"
 #include "support/text.h"
@@ -208,18 +209,7 @@ uint32_t CClientInfo::SaveToFile(const wchar_t* path, bool packed) {
     if (!buffer.Resize(kClientInfoBufferSize, true)) return 0;
     uint32_t n = SaveToData(buffer.data, buffer.capacity, packed);
     if (n == 0) return 0;
-    // Written beside the target and moved over it, so a failed write leaves
-    // the old file as it was.
-    std::wstring temp = std::wstring(path) + L".tmp~";
-    if (!SaveBytes(temp.c_str(), buffer.data, n)) {
-        DeleteFileW(temp.c_str());
-        return 0;
-    }
-    if (!MoveFileExW(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return 0;
-    }
-    return n;
+    return SaveReplacing(path, buffer.data, n) ? n : 0;
 }
 
 uint32_t CClientInfo::SaveToResource(const wchar_t* file, const wchar_t* type, uint16_t id,

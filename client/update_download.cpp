@@ -19,6 +19,7 @@
 #include "support/data.h"
 #include "support/digest.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "support/internet.h"
 #include "support/shell.h"
 
@@ -263,21 +264,6 @@ void KeepOnlyResumable(const EntryRun& run) {
     if (!GetFileAttributesExW(run.side, GetFileExInfoStandard, &info)) DropPartial(run);
 }
 
-// Windows refuses to move a file over a read-only one; an earlier release's
-// read-only file is still to be replaced.
-bool ReplaceTarget(const wchar_t* from, const wchar_t* target) {
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(from, target, flags)) return true;
-    const DWORD attributes = GetFileAttributesW(target);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExW(from, target, flags)) return true;
-    SetFileAttributesW(target, attributes);
-    return false;
-}
-
 // Once the whole body is on disk: the target is replaced when size and MD5
 // match, else the bytes go.
 Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
@@ -290,7 +276,7 @@ Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
         // Continued bytes may be what spoilt it: once more from the start.
         return resumed ? Attempt::kTransient : Attempt::kPermanent;
     }
-    if (!ReplaceTarget(run.data, run.path)) return Attempt::kNotReplaced;
+    if (!MoveOverTarget(run.data, run.path)) return Attempt::kNotReplaced;
     DeleteFileW(run.side);
     return Attempt::kInstalled;
 }

@@ -13,6 +13,7 @@
 #include "support/data.h"
 #include "support/digest.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "support/text.h"
 
 namespace {
@@ -231,17 +232,7 @@ bool CUpdateInfo::SaveToFile(const wchar_t* path) {
     buffer.data[1] = 0xFE;
     uint32_t written = FormatXml(reinterpret_cast<wchar_t*>(buffer.data + 2), characters);
     if (written == 0) return false;
-    // Written beside the target first so that a failure leaves the old file.
-    std::wstring temporary = std::wstring(path) + L".part";
-    if (!SaveBytes(temporary.c_str(), buffer.data, 2 * written)) {
-        DeleteFileW(temporary.c_str());
-        return false;
-    }
-    if (!MoveFileExW(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(temporary.c_str());
-        return false;
-    }
-    return true;
+    return SaveReplacing(path, buffer.data, 2 * written);
 }
 
 int CUpdateInfo::AddDirectory(const wchar_t* baseUrl, const wchar_t* directory, const wchar_t* prefix) {

@@ -38,15 +38,6 @@ bool ReadWholeFile(HANDLE file, XData& out, uint32_t limit) {
     return true;
 }
 
-bool WriteWholeFile(HANDLE file, const uint8_t* bytes, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        DWORD put = 0;
-        if (!WriteFile(file, bytes + done, count - done, &put, nullptr) || put == 0) return false;
-        done += put;
-    }
-    return true;
-}
 
 std::wstring Widen(const char* path) {
     // Narrow names are in the process code page, as the C runtime sees them.
@@ -57,6 +48,16 @@ std::wstring Widen(const char* path) {
 }
 
 }  // namespace
+
+bool WriteWholeFile(HANDLE file, const uint8_t* bytes, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        DWORD put = 0;
+        if (!WriteFile(file, bytes + done, count - done, &put, nullptr) || put == 0) return false;
+        done += put;
+    }
+    return true;
+}
 
 XData::~XData() { std::free(data); }
 

@@ -38,5 +38,7 @@ public:
     uint8_t* data = nullptr;
 };
 
+// Writes all count bytes at the file's position (file is a HANDLE).
+bool WriteWholeFile(void* file, const uint8_t* bytes, uint32_t count);
 // Writes count bytes to a created or truncated file; true when all were written.
 bool SaveBytes(const wchar_t* path, const void* bytes, uint32_t count);

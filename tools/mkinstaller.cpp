@@ -16,6 +16,7 @@
 #include "client/client_info.h"
 #include "client/update_info.h"
 #include "support/data.h"
+#include "support/replace_file.h"
 #include "support/entry_name.h"
 #include "support/digest.h"
 #include "support/handle.h"
@@ -517,7 +518,7 @@ uint64_t FileSize(const std::wstring& path) {
 }
 
 bool Replace(const std::wstring& from, const std::wstring& to, ToolError* error) {
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveOverTarget(from.c_str(), to.c_str())) {
         *error = {to, L"cannot be written: " + LastErrorText(GetLastError())};
         return false;
     }

@@ -57,8 +57,11 @@ std::wstring InstalledName(const ZipItem& item) {
 
 // Every file item is in dir with its bytes.
 void ExpectFilesOf(const std::vector<ZipItem>& items, const std::wstring& dir) {
-    for (const ZipItem& item : items)
-        if (!item.directory) EXPECT_TRUE(Text(ReadAll(dir + InstalledName(item))) == item.bytes) << item.name;
+    for (const ZipItem& item : items) {
+        if (!item.directory) {
+            EXPECT_TRUE(Text(ReadAll(dir + InstalledName(item))) == item.bytes) << item.name;
+        }
+    }
 }
 
 // A payload holding the inner archive "app.zip" of the given items, stored
@@ -331,7 +334,9 @@ TEST(InstallWorker, AStoppedWorkerLeavesNoTruncatedFile) {
     EXPECT_FALSE(result.completed);
     EXPECT_EQ(2u, report.reports.size());
     EXPECT_EQ("previous version", Text(ReadAll(dir + L"big.bin")));
-    if (FileExists(dir + L"last.txt")) EXPECT_EQ("three", Text(ReadAll(dir + L"last.txt")));
+    if (FileExists(dir + L"last.txt")) {
+        EXPECT_EQ("three", Text(ReadAll(dir + L"last.txt")));
+    }
     EXPECT_EQ(0u, CountTempFiles(dir));
 }
 

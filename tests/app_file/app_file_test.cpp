@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/app_file.h"
+#include "support/replace_file.h"
 #include "tests/common/test_util.h"
 
 using testing_util::ReadAll;
@@ -61,7 +62,7 @@ TEST(AppFile, SavesTheDocumentedBytes) {
         std::wstring path = dir / L"uninst.dat";
         ASSERT_TRUE(SaveUninstallRecord(record, path.c_str()));
         EXPECT_EQ(Expected(c.entries), ReadAll(path));
-        EXPECT_FALSE(testing_util::FileExists(path + L".tmp"));
+        EXPECT_FALSE(testing_util::FileExists(path + kReplacingSuffix));
     }
     // The literal bytes of the first case, spelled out once.
     CAppFile record;
@@ -106,10 +107,10 @@ TEST(AppFile, FailureLeavesTheOldFile) {
     CAppFile second;
     second.AddEntry(L"new.txt");
     // The temporary name is taken by a folder: nothing can be written.
-    ASSERT_TRUE(CreateDirectoryW((path + L".tmp").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((path + kReplacingSuffix).c_str(), nullptr));
     EXPECT_FALSE(SaveUninstallRecord(second, path.c_str()));
     EXPECT_EQ(oldBytes, ReadAll(path));
-    RemoveDirectoryW((path + L".tmp").c_str());
+    RemoveDirectoryW((path + kReplacingSuffix).c_str());
 
     // The old file is held open without delete sharing, so it cannot be
     // replaced: it stays as it was and no temporary is left behind.
@@ -121,7 +122,7 @@ TEST(AppFile, FailureLeavesTheOldFile) {
         CloseHandle(held);
     }
     EXPECT_EQ(oldBytes, ReadAll(path));
-    EXPECT_FALSE(testing_util::FileExists(path + L".tmp"));
+    EXPECT_FALSE(testing_util::FileExists(path + kReplacingSuffix));
 
     // And once possible again, the new record replaces it.
     EXPECT_TRUE(SaveUninstallRecord(second, path.c_str()));

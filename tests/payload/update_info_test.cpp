@@ -9,6 +9,7 @@
 #include "support/digest.h"
 #include "support/data.h"
 #include "support/handle.h"
+#include "support/replace_file.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -187,7 +188,7 @@ TEST(UpdateInfo, SavesFullListsCompletelyAndReplacesFilesWhole) {
     CUpdateInfo fresh;
     ASSERT_TRUE(fresh.LoadFromFile(path.c_str()));
     EXPECT_EQ(fresh.Count(), 1u);
-    EXPECT_FALSE(testing_util::FileExists(path + L".part"));
+    EXPECT_FALSE(testing_util::FileExists(path + kReplacingSuffix));
 
     // A failed save leaves the old file as it was: here the target is held
     // open by another reader that does not share deletion, so the saved copy
@@ -205,7 +206,7 @@ TEST(UpdateInfo, SavesFullListsCompletelyAndReplacesFilesWhole) {
         EXPECT_FALSE(other.SaveToFile(path.c_str()));
     }
     EXPECT_EQ(before, testing_util::ReadAll(path));
-    EXPECT_FALSE(testing_util::FileExists(path + L".part"));
+    EXPECT_FALSE(testing_util::FileExists(path + kReplacingSuffix));
 }
 
 TEST(UpdateInfo, LoadsWithOrWithoutMarkAndOddSizes) {
