@@ -16,7 +16,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/zip_stream.h"
 #include "client/app_file.h"
 #include "client/update_download.h"
 #include "client/update_info.h"
@@ -111,45 +110,37 @@ private:
 
 // The inner archive, read from wherever it could be put.
 struct InnerArchive {
-    XZip names;      // safe entry names and directory flags
-    ZipStream data;  // the bytes, piece by piece
-    XData memory;    // the archive itself when it had to be held in memory
+    XZip archive;
+    XData memory;  // the archive itself when it had to be held in memory
     // An older package's archive copied out; deleted when this closes (or
     // when the process ends, however it ends).
     UniqueFile tempFile;
     wchar_t tempPath[MAX_PATH] = {};
-    bool empty = false;  // a valid archive without entries
-    // Where `data` reads from, so each writer can open a reader of its own:
-    // a file window, or else bytes in memory.
+    // Where `archive` reads from, so each writer can open a reader of its
+    // own: a file window, or else bytes in memory.
     std::wstring sourcePath;
     uint64_t sourceOffset = 0;
     uint64_t sourceSize = 0;
     const void* sourceBytes = nullptr;
 
-    int Count() { return empty ? 0 : names.Count(); }
+    int Count() { return archive.Count(); }
 
-    bool OpenFile(const wchar_t* path, uint64_t offset, uint64_t size, const char* password) {
+    bool OpenFile(const wchar_t* path, uint64_t offset, uint64_t size) {
         sourcePath = path;
         sourceOffset = offset;
         sourceSize = size;
-        return names.OpenFromFileWindow(path, offset, size, password);
+        return OpenReader(archive);
     }
-    bool OpenMemory(const void* bytes, uint64_t size, const char* password) {
+    bool OpenMemory(const void* bytes, uint64_t size) {
         sourceBytes = bytes;
         sourceSize = size;
-        return size <= UINT32_MAX && names.OpenFromMemory(bytes, uint32_t(size), password);
+        return OpenReader(archive);
     }
-    bool OpenReader(ZipStream& reader) const {
+    bool OpenReader(XZip& reader) const {
         const char* password = GetArchivePassword();
-        return sourceBytes ? reader.OpenFromMemory(sourceBytes, sourceSize, password)
-                           : reader.OpenFromFileWindow(sourcePath.c_str(), sourceOffset,
-                                                       sourceSize, password);
-    }
-    bool OpenData() { return OpenReader(data) && names.Count() == data.Count(); }
-
-    ~InnerArchive() {
-        names.Close();
-        data.Close();
+        if (sourceBytes)
+            return sourceSize <= UINT32_MAX && reader.OpenFromMemory(sourceBytes, uint32_t(sourceSize), password);
+        return reader.OpenFromFileWindow(sourcePath.c_str(), sourceOffset, sourceSize, password);
     }
 };
 
@@ -169,22 +160,13 @@ bool CopyPieceToFile(const void* bytes, uint32_t count, void* context) {
 // from the payload's file where there is one (the system's cache, not this
 // process's memory, holds what was read), else from its bytes in memory.
 bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArchive& inner) {
-    const char* password = GetArchivePassword();
     if (!job.payloadPath) {
         if (offset > job.payloadSize || size > job.payloadSize - offset || size > UINT32_MAX)
             return false;
-        const uint8_t* bytes = static_cast<const uint8_t*>(job.payloadBytes) + offset;
-        if (!inner.OpenMemory(bytes, size, password)) return false;
-        // The name reader opens an archive without entries; the byte reader
-        // has nothing to do there.
-        if (inner.names.Count() == 0) return inner.empty = true;
-        return inner.OpenData();
+        return inner.OpenMemory(static_cast<const uint8_t*>(job.payloadBytes) + offset, size);
     }
     if (offset > UINT64_MAX - job.payloadOffset) return false;
-    offset += job.payloadOffset;
-    if (!inner.OpenFile(job.payloadPath, offset, size, password)) return false;
-    if (inner.names.Count() == 0) return inner.empty = true;
-    return inner.OpenData();
+    return inner.OpenFile(job.payloadPath, offset + job.payloadOffset, size);
 }
 
 // The packaging tool stores the inner archive as it is (its entries carry
@@ -193,19 +175,14 @@ bool OpenInPlace(const InstallJob& job, uint64_t offset, uint64_t size, InnerArc
 // packages) cannot be read at random, so it goes to a temporary file first,
 // or, when none can be written, into memory, as the payload's reader gives it.
 bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
-    int index = job.payload ? job.payload->Find(job.archiveName, nullptr) : -1;
+    XZip* payload = job.payload;
+    int index = payload ? payload->Find(job.archiveName, nullptr) : -1;
     if (index < 0) return false;
-    const char* password = GetArchivePassword();
-
-    ZipStream payload;
-    bool source = job.payloadBytes
-                      ? payload.OpenFromMemory(job.payloadBytes, job.payloadSize, password)
-                      : (job.payloadPath && payload.OpenFromFile(job.payloadPath, password));
     uint64_t offset = 0, size = 0;
-    if (source && payload.PlainRange(index, &offset, &size)) return OpenInPlace(job, offset, size, inner);
+    if (payload->PlainRange(index, &offset, &size)) return OpenInPlace(job, offset, size, inner);
     wchar_t folder[MAX_PATH];
     DWORD n = GetTempPathW(MAX_PATH, folder);
-    if (source && n > 0 && n < MAX_PATH && GetTempFileNameW(folder, L"ins", 0, inner.tempPath)) {
+    if (n > 0 && n < MAX_PATH && GetTempFileNameW(folder, L"ins", 0, inner.tempPath)) {
         inner.tempFile.reset(CreateFileW(
             inner.tempPath, GENERIC_READ | GENERIC_WRITE | DELETE,
             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
@@ -213,25 +190,18 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
         if (!inner.tempFile) DeleteFileW(inner.tempPath);
         CopyContext context{inner.tempFile.get(), &report};
         LARGE_INTEGER length = {};
-        if (inner.tempFile && payload.Read(index, CopyPieceToFile, &context) &&
+        if (inner.tempFile && payload->Read(index, CopyPieceToFile, &context) &&
             GetFileSizeEx(inner.tempFile.get(), &length)) {
             // Read back through the open handle's sharing: the copy has no
-            // other name to be opened by.
-            if (inner.OpenFile(inner.tempPath, 0, uint64_t(length.QuadPart), password)) {
-                if (inner.names.Count() == 0) return inner.empty = true;
-                if (inner.OpenData()) return true;
-            }
-            inner.names.Close();
-            inner.data.Close();
-            return false;  // read whole, but no archive: memory would not help
+            // other name to be opened by. Read whole but no archive: memory
+            // would not help.
+            return inner.OpenFile(inner.tempPath, 0, uint64_t(length.QuadPart));
         }
         inner.tempFile.reset();
         if (report.StopRequested()) return false;
     }
-    if (!job.payload->ExtractByName(job.archiveName, &inner.memory)) return false;
-    if (!inner.OpenMemory(inner.memory.data, inner.memory.size, password)) return false;
-    if (inner.names.Count() == 0) return inner.empty = true;
-    return inner.OpenData();
+    if (!payload->ExtractByIndex(index, &inner.memory)) return false;
+    return inner.OpenMemory(inner.memory.data, inner.memory.size);
 }
 
 // Reports pieces of the entry being written on the calling thread, as the
@@ -261,7 +231,7 @@ private:
     uint64_t sinceReport_ = 0;
 };
 
-bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress& progress);
+bool WriteEntryTo(XZip& zip, int index, const wchar_t* path, EntryProgress& progress);
 
 // What the extraction does with one entry, decided before anything is
 // written.
@@ -326,7 +296,7 @@ public:
     // False when not even one writer could start.
     bool Start(unsigned count) {
         for (unsigned i = 0; i < count; ++i) {
-            std::unique_ptr<ZipStream> reader(new (std::nothrow) ZipStream);
+            std::unique_ptr<XZip> reader(new (std::nothrow) XZip);
             if (!reader || !inner_.OpenReader(*reader)) break;
             try {
                 threads_.emplace_back(&WriterPool::Run, this, reader.get());
@@ -379,7 +349,7 @@ private:
         EntryPlan& plan_;
     };
 
-    void Run(ZipStream* reader) {
+    void Run(XZip* reader) {
         for (;;) {
             size_t i;
             {
@@ -413,7 +383,7 @@ private:
     size_t next_ = 0;
     size_t reported_ = 0;
     std::atomic<bool> stop_{false};
-    std::vector<std::unique_ptr<ZipStream>> readers_;
+    std::vector<std::unique_ptr<XZip>> readers_;
     std::vector<std::thread> threads_;
 };
 
@@ -438,13 +408,13 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
     size_t files = 0;
     for (int i = 0; i < count; ++i) {
         EntryPlan& plan = plans[size_t(i)];
-        const bool directory = inner.names.IsDirectory(i);
+        const bool directory = inner.archive.IsDirectory(i);
         if (!directory) {
-            plan.size = inner.data.SizeOf(i);
+            plan.size = inner.archive.SizeOf(i);
             bytesTotal += plan.size;
         }
         wchar_t name[kZipNameCapacity] = {};
-        if (!inner.names.GetEntryName(i, name)) continue;  // kUnreadable
+        if (!inner.archive.GetEntryName(i, name)) continue;  // kUnreadable
         for (wchar_t* p = name; *p; ++p)
             if (*p == L'/') *p = L'\\';
         plan.name = name;
@@ -516,7 +486,7 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
                     sweeper.SweepParentOf(plan.path.c_str());
                     ReportingProgress progress(report, total, uint32_t(i), bytesTotal, &bytesDone);
                     ok = CreateParentFolders(plan.path.c_str()) &&
-                         WriteEntryTo(inner.data, i, plan.path.c_str(), progress);
+                         WriteEntryTo(inner.archive, i, plan.path.c_str(), progress);
                     bytesDone = before;
                 }
                 // What a failed entry would have written still counts as handled.
@@ -726,7 +696,7 @@ bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
 
 namespace {
 
-bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress& progress) {
+bool WriteEntryTo(XZip& zip, int index, const wchar_t* path, EntryProgress& progress) {
     wchar_t folder[MAX_PATH];
     wcsncpy(folder, path, MAX_PATH - 1);
     folder[MAX_PATH - 1] = 0;
@@ -769,7 +739,7 @@ bool WriteEntryTo(ZipStream& zip, int index, const wchar_t* path, EntryProgress&
 
 }  // namespace
 
-bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
+bool WriteEntryFile(XZip& zip, int index, const wchar_t* path, IInstallReport& report,
                     uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone) {
     ReportingProgress progress(report, total, done, bytesTotal, bytesDone);
     return WriteEntryTo(zip, index, path, progress);

@@ -38,7 +38,7 @@ struct InstallJob {
     const wchar_t* installDir = nullptr;
     const wchar_t* archiveName = nullptr;  // empty or null: the download way
     const wchar_t* manifestUrl = nullptr;
-    XZip* payload = nullptr;  // open; used only to find the inner archive
+    XZip* payload = nullptr;  // open; the inner archive is found, and if need be read, through it
     // The payload's own source, for reading the inner archive piece by piece:
     // its bytes in memory, and/or the file it lies in from payloadOffset on
     // (the file is preferred for the bulk of the reading).
@@ -89,6 +89,5 @@ InstallResult RunInstall(const InstallJob& job, IInstallReport& report);
 // Writes one entry into place: the bytes go to a temporary file beside the
 // target, which replaces the target only when complete, so an interrupted
 // write never leaves a truncated file. Exposed for tests.
-class ZipStream;
-bool WriteEntryFile(ZipStream& zip, int index, const wchar_t* path, IInstallReport& report,
+bool WriteEntryFile(XZip& zip, int index, const wchar_t* path, IInstallReport& report,
                     uint32_t total, uint32_t done, uint64_t bytesTotal, uint64_t* bytesDone);

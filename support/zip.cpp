@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "support/data.h"
@@ -263,7 +264,8 @@ bool XZip::FinishOpen(const char* password) {
         }
         size_t len = info.size_filename < sizeof(name) ? info.size_filename : sizeof(name) - 1;
         try {
-            entries_.push_back(Entry{pos.pos_in_zip_directory, pos.num_of_file, std::string(name, len)});
+            entries_.push_back(Entry{pos.pos_in_zip_directory, pos.num_of_file, info.uncompressed_size,
+                                     (info.flag & 1) != 0, std::string(name, len)});
         } catch (...) {
             rc = UNZ_INTERNALERROR;
             break;
@@ -365,41 +367,85 @@ int XZip::Find(const wchar_t* name, int32_t* size) {
     return -1;
 }
 
-bool XZip::ExtractByIndex(int index, XData* out) {
-    if (!handle_ || !out || !GoTo(index)) return false;
-    unz_file_info64 raw;
-    if (unzGetCurrentFileInfo64(handle_, &raw, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return false;
-    if (raw.uncompressed_size > 0x7FFFFFFF) return false;
-    uint32_t size = static_cast<uint32_t>(raw.uncompressed_size);
-    auto fail = [out] {
-        out->Free();
-        return false;
-    };
-    if (!out->Resize(size, true)) return fail();
+uint64_t XZip::SizeOf(int index) const {
+    if (!handle_ || index < 0 || size_t(index) >= entries_.size()) return 0;
+    return entries_[index].size;
+}
+
+bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
+    if (!sink || chunk == 0 || !GoTo(index)) return false;
+    const Entry& entry = entries_[index];
     // The reader decrypts whenever it is given a password, so only entries
     // flagged as encrypted get it.
-    bool encrypted = (raw.flag & 1) != 0;
-    const char* password = encrypted && hasPassword_ ? password_.c_str() : nullptr;
-    if (encrypted && !password) return fail();
-    if (unzOpenCurrentFilePassword(handle_, password) != UNZ_OK)
-        return fail();
-    uint32_t done = 0;
-    bool ok = true;
-    while (done < size) {
-        unsigned chunk = size - done > (1u << 20) ? (1u << 20) : size - done;
-        int got = unzReadCurrentFile(handle_, out->data + done, chunk);
-        if (got <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<uint32_t>(got);
+    if (entry.encrypted && !hasPassword_) return false;
+    if (unzOpenCurrentFilePassword(handle_, entry.encrypted ? password_.c_str() : nullptr) != UNZ_OK)
+        return false;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
+    bool ok = buffer != nullptr;
+    uint64_t total = 0;
+    while (ok) {
+        int n = unzReadCurrentFile(handle_, buffer.get(), chunk);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        total += uint32_t(n);
+        // More bytes than the directory promised means a lying archive.
+        if (total > entry.size) ok = false;
+        else if (!sink(buffer.get(), uint32_t(n), context)) ok = false;
     }
     // A stored entry read with the wrong password, or damaged data, shows
     // only here, as a CRC error.
-    int closed = unzCloseCurrentFile(handle_);
-    if (!ok || closed != UNZ_OK) return fail();
-    out->SetSize(size);
+    const int closed = unzCloseCurrentFile(handle_);
+    return ok && closed == UNZ_OK && total == entry.size;
+}
+
+bool XZip::PlainRange(int index, uint64_t* offset, uint64_t* size) {
+    if (!offset || !size || !GoTo(index)) return false;
+    unz_file_info64 info;
+    if (unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
+    if (info.compression_method != 0 || (info.flag & 1) != 0 ||
+        info.compressed_size != info.uncompressed_size)
+        return false;
+    // Opened raw only to learn where the data starts past the local header.
+    if (unzOpenCurrentFile2(handle_, nullptr, nullptr, 1) != UNZ_OK) return false;
+    *offset = unzGetCurrentFileZStreamPos64(handle_);
+    *size = info.compressed_size;
+    unzCloseCurrentFile(handle_);
+    return *offset != 0;
+}
+
+namespace {
+
+struct FillContext {
+    uint8_t* at;
+    uint32_t left;
+};
+
+bool FillPiece(const void* bytes, uint32_t count, void* context) {
+    auto* c = static_cast<FillContext*>(context);
+    if (count > c->left) return false;
+    std::memcpy(c->at, bytes, count);
+    c->at += count;
+    c->left -= count;
+    return true;
+}
+
+}  // namespace
+
+bool XZip::ExtractByIndex(int index, XData* out) {
+    if (!out) return false;
+    const uint64_t size = SizeOf(index);
+    if (!handle_ || index < 0 || size_t(index) >= entries_.size() || size > 0x7FFFFFFF) return false;
+    if (!out->Resize(uint32_t(size), true)) {
+        out->Free();
+        return false;
+    }
+    FillContext context{out->data, uint32_t(size)};
+    if (!Read(index, FillPiece, &context, 1u << 20)) {
+        out->Free();
+        return false;
+    }
+    out->SetSize(uint32_t(size));
     return true;
 }
 

@@ -1,5 +1,8 @@
 // XZip: the password-protected ZIP archive that carries the payload and the
-// client's files, read from memory (without copying) or from a file.
+// client's files, read from memory (without copying), from a file or from a
+// window of a file; entries are listed, found by name, extracted whole or
+// streamed piece by piece. One object serves one thread at a time; threads
+// that read the same archive at once open one each.
 #pragma once
 
 #include "support/zip_memory.h"
@@ -62,12 +65,27 @@ public:
     // index -1 answers the entry count in info->index.
     bool GetEntryInfo(int index, ZipEntryInfo* info);
 
+    // Receives each piece of an entry; answering false cancels the read.
+    using Sink = bool (*)(const void* bytes, uint32_t count, void* context);
+    // Uncompressed size as the central directory states it; 0 for no entry.
+    uint64_t SizeOf(int index) const;
+    // Decrypts and inflates the entry into sink a piece at a time; true only
+    // when every byte arrived, no more than the directory promised, and the
+    // CRC matched (a wrong password on a stored entry shows only there).
+    bool Read(int index, Sink sink, void* context, uint32_t chunk = 256 * 1024);
+    // Where an entry stored as it is (neither compressed nor encrypted) lies
+    // in the archive, so its bytes can be read in place. False for any
+    // other entry.
+    bool PlainRange(int index, uint64_t* offset, uint64_t* size);
+
     using MemorySource = ZipMemorySource;
 
 private:
     struct Entry {
         uint64_t directoryOffset;  // the reader's position record
         uint64_t fileNumber;
+        uint64_t size;
+        bool encrypted;
         std::string storedName;  // as the archive holds it, for Find
     };
     bool FinishOpen(const char* password);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/install_worker.h"
-#include "app/zip_stream.h"
 #include "client/app_file.h"
 #include "support/data.h"
 #include "support/handle.h"
@@ -433,38 +432,6 @@ TEST(InstallWorker, WithoutUsableArchiveOrManifestNothingIsReported) {
     InstallJob job;
     job.installDir = L"";
     EXPECT_EQ(InstallOutcome::kNoDirectory, RunInstall(job, report).outcome);
-}
-
-TEST(ZipStream, ReadsInPiecesAndRejectsAWrongPassword) {
-    std::string body = fixture::Noise(100000, 4);
-    std::vector<uint8_t> bytes = fixture::MakeZip({{"x.bin", body}}, "secret");
-    struct Case {
-        const char* password;
-        bool ok;
-    } cases[] = {{"secret", true}, {"wrong", false}, {nullptr, false}};
-    for (const Case& c : cases) {
-        ZipStream zip;
-        ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), c.password));
-        ASSERT_EQ(1, zip.Count());
-        EXPECT_EQ(body.size(), zip.SizeOf(0));
-        std::string got;
-        int pieces = 0;
-        auto sink = [](const void* p, uint32_t n, void* ctx) {
-            auto* pair = static_cast<std::pair<std::string*, int*>*>(ctx);
-            pair->first->append(static_cast<const char*>(p), n);
-            ++*pair->second;
-            return true;
-        };
-        std::pair<std::string*, int*> ctx{&got, &pieces};
-        EXPECT_EQ(c.ok, zip.Read(0, sink, &ctx, 4096)) << (c.password ? c.password : "none");
-        if (c.ok) {
-            EXPECT_TRUE(got == body);
-            EXPECT_GE(pieces, 20);
-        }
-    }
-    ZipStream zip;
-    const char garbage[] = "PK no archive";
-    EXPECT_FALSE(zip.OpenFromMemory(garbage, sizeof garbage, "secret"));
 }
 
 // Asked to stop before anything was extracted (while the inner archive is

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -291,6 +292,63 @@ TEST(XZip, WrongPasswordOpensButCannotExtract) {
     ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), bytes.size(), kPassword));
     ASSERT_TRUE(zip.ExtractByIndex(1, &data));
     EXPECT_EQ(AsString(data), "stored content");
+}
+
+// Pieces of at most the asked size, every byte once. The password goes only
+// to encrypted entries: an entry stored without encryption in a protected
+// archive reads as it is (the reader would otherwise decrypt it into junk,
+// which the install worker's reader once did).
+TEST(XZip, ReadsInPiecesAndPassesThePasswordOnlyWhereNeeded) {
+    const std::string body = fixture::Noise(100000, 4);
+    const auto bytes = MakeZip({{"x.bin", body},
+                                {"open.bin", body, false, false, nullptr},
+                                {"open-stored.bin", "as it is", false, true, nullptr}},
+                               kPassword);
+    const struct {
+        const char* password;
+        int index;
+        bool ok;
+        std::string expected;
+    } cases[] = {
+        {kPassword, 0, true, body},    {"wrong", 0, false, ""},        {nullptr, 0, false, ""},
+        {kPassword, 1, true, body},    {nullptr, 1, true, body},       {kPassword, 2, true, "as it is"},
+        {"wrong", 2, true, "as it is"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.password ? c.password : "none") + " #" + std::to_string(c.index));
+        XZip zip;
+        ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), c.password));
+        ASSERT_EQ(3, zip.Count());
+        EXPECT_EQ(c.expected.empty() ? body.size() : c.expected.size(), zip.SizeOf(c.index));
+        struct Got {
+            std::string bytes;
+            int pieces = 0;
+            uint32_t largest = 0;
+        } got;
+        auto sink = [](const void* p, uint32_t n, void* context) {
+            auto* g = static_cast<Got*>(context);
+            g->bytes.append(static_cast<const char*>(p), n);
+            ++g->pieces;
+            g->largest = std::max(g->largest, n);
+            return true;
+        };
+        EXPECT_EQ(c.ok, zip.Read(c.index, sink, &got, 4096));
+        if (c.ok) {
+            EXPECT_TRUE(got.bytes == c.expected);
+            EXPECT_LE(got.largest, 4096u);
+            EXPECT_GE(got.pieces, int(c.expected.size() / 4096));
+        }
+    }
+    // A sink that refuses ends the read as a failure; no entry, no read.
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), kPassword));
+    EXPECT_FALSE(zip.Read(0, [](const void*, uint32_t, void*) { return false; }, nullptr));
+    EXPECT_FALSE(zip.Read(3, [](const void*, uint32_t, void*) { return true; }, nullptr));
+    EXPECT_EQ(0u, zip.SizeOf(3));
+    const char garbage[] = "PK no archive";
+    XZip other;
+    EXPECT_FALSE(other.OpenFromMemory(garbage, sizeof garbage, kPassword));
+    EXPECT_FALSE(other.Read(0, [](const void*, uint32_t, void*) { return true; }, nullptr));
 }
 
 TEST(XZip, DamagedArchivesFailWithoutCrashing) {
