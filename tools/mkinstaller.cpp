@@ -11,6 +11,7 @@
 #include <cwctype>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/client_info.h"
@@ -315,6 +316,133 @@ bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, ArchiveWr
 
 // --- inner archive from a plain ZIP
 
+// An entry of the client ZIP as its central directory has it.
+struct ZipItem {
+    std::string name;
+    unz_file_info64 info;
+    unz64_file_pos pos;
+};
+
+bool IsZipFolder(const ZipItem& item) {
+    return !item.name.empty() && (item.name.back() == '/' || item.name.back() == '\\');
+}
+
+// The name the installer writes the entry under.
+std::wstring SafeZipName(const ZipItem& item) {
+    wchar_t safe[kZipNameCapacity];
+    SafeEntryName(item.name.data(), item.name.size(), safe);
+    return safe;
+}
+
+// The current entry's record; false when the central directory is damaged.
+bool ReadZipItem(unzFile zip, ZipItem* item) {
+    if (unzGetCurrentFileInfo64(zip, &item->info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+        unzGetFilePos64(zip, &item->pos) != UNZ_OK)
+        return false;
+    item->name.assign(item->info.size_filename, '\0');
+    return item->name.empty() ||
+           unzGetCurrentFileInfo64(zip, nullptr, &item->name[0], uLong(item->name.size()), nullptr, 0,
+                                   nullptr, 0) == UNZ_OK;
+}
+
+// Refuses an entry the installer cannot take and warns of one it will skip
+// or rename; adds the characters its name takes in the installed-file record.
+bool CheckZipItem(const std::wstring& source, const ZipItem& item, uint64_t* record, ToolError* error) {
+    std::wstring shown = FromUtf8(item.name);
+    if (item.info.flag & 1) {
+        *error = {source, L"entry " + shown + L" is encrypted; give a plain ZIP"};
+        return false;
+    }
+    if (!CheckEntryName(source, shown, item.info.uncompressed_size, error)) return false;
+    const std::wstring safe = SafeZipName(item);
+    if (!IsContainedEntryName(safe.c_str()))
+        Warn(source + L": entry " + shown +
+             L" cannot be installed (a device name or a name Windows refuses); the installer "
+             L"skips it, and update.xml leaves it out");
+    else if (shown != safe)
+        Warn(source + L": entry " + shown + L" will be installed as " + safe);
+    *record += safe.size() + 1;
+    return true;
+}
+
+// First pass: names, sizes and limits, before anything is written.
+bool ListZipItems(unzFile zip, const std::wstring& source, std::vector<ZipItem>* items, ToolError* error) {
+    uint64_t record = 0;
+    for (int rc = unzGoToFirstFile(zip); rc != UNZ_END_OF_LIST_OF_FILE; rc = unzGoToNextFile(zip)) {
+        ZipItem item;
+        if (rc != UNZ_OK || !ReadZipItem(zip, &item)) {
+            *error = {source, L"has a damaged central directory"};
+            return false;
+        }
+        if (!CheckZipItem(source, item, &record, error)) return false;
+        items->push_back(item);
+    }
+    return CheckClientEntries(source, items->size(), record, error);
+}
+
+// The entry keeps its date, attributes and name encoding in the inner archive.
+EntryOptions ZipItemOptions(const unz_file_info64& info) {
+    EntryOptions options;
+    options.password = GetArchivePassword();
+    options.dosDate = info.dosDate;
+    options.externalAttributes = info.external_fa;
+    options.versionMadeBy = info.version;
+    options.utf8Name = (info.flag & 0x800) != 0;
+    return options;
+}
+
+// Copies one entry into the inner archive; for a file, digest receives the
+// MD5 of its bytes.
+bool CopyZipItem(unzFile zip, const std::wstring& source, const ZipItem& item, ArchiveWriter& inner,
+                 uint8_t digest[16], ToolError* error) {
+    const unz_file_info64& info = item.info;
+    std::wstring shown = FromUtf8(item.name);
+    EntryOptions options = ZipItemOptions(info);
+    if (unzGoToFilePos64(zip, &item.pos) != UNZ_OK) {
+        *error = {source, L"entry " + shown + L" cannot be found again"};
+        return false;
+    }
+    if (IsZipFolder(item)) return inner.AddFolder(item.name, options, error);
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        *error = {source, L"entry " + shown + L" cannot be read (unsupported method?)"};
+        return false;
+    }
+    XMD5 md5;
+    auto reader = [zip, &md5](uint8_t* buffer, unsigned capacity) -> int {
+        int got = unzReadCurrentFile(zip, buffer, capacity);
+        if (got > 0) md5.Update(buffer, unsigned(got));
+        return got < 0 ? -1 : got;
+    };
+    bool ok = inner.AddStream(item.name, uint32_t(info.crc), info.uncompressed_size, reader, options,
+                              source + L" (" + shown + L")", error);
+    int closed = unzCloseCurrentFile(zip);
+    if (!ok) return false;
+    if (closed != UNZ_OK) {
+        *error = {source, L"entry " + shown + L" is damaged (CRC error)"};
+        return false;
+    }
+    md5.Final(digest);
+    return true;
+}
+
+// The manifest names what the installer will write: the safe name.
+void AddZipItemToManifest(const ZipItem& item, const uint8_t digest[16], const std::wstring& baseUrl,
+                          CUpdateInfo* manifest) {
+    const std::wstring safe = SafeZipName(item);
+    std::wstring file = safe, url = safe;
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    std::replace(url.begin(), url.end(), L'\\', L'/');
+    wchar_t hex[33] = {};
+    ToHex(hex, 32, digest, 16, true);
+    // A name the installer refuses would only be a failed download.
+    if (!IsContainedFileName(file.c_str())) return;
+    // Written ready to request, as AddDirectory writes it.
+    std::wstring base = EncodeUrl(baseUrl.c_str());
+    if (!base.empty() && base.back() != L'/') base += L'/';
+    manifest->AddFile(file.c_str(), int32_t(item.info.uncompressed_size), hex,
+                      (base + EncodeUrlPath(url.c_str())).c_str());
+}
+
 bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWriter& inner,
              CUpdateInfo* manifest, ToolError* error) {
     zlib_filefunc64_def functions;
@@ -334,101 +462,12 @@ bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWri
     if (global.number_entry > kMaxEntries || global.number_entry == 0) {
         return CheckClientEntries(source, global.number_entry > kMaxEntries ? kMaxEntries + 1 : 0, 0, error);
     }
-
-    // First pass: names, sizes and limits, before anything is written.
-    struct Item {
-        std::string name;
-        unz_file_info64 info;
-        unz64_file_pos pos;
-    };
-    std::vector<Item> items;
-    uint64_t record = 0;
-    for (int rc = unzGoToFirstFile(zip); rc != UNZ_END_OF_LIST_OF_FILE; rc = unzGoToNextFile(zip)) {
-        Item item;
-        if (rc != UNZ_OK || unzGetCurrentFileInfo64(zip, &item.info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
-            unzGetFilePos64(zip, &item.pos) != UNZ_OK) {
-            *error = {source, L"has a damaged central directory"};
-            return false;
-        }
-        item.name.assign(item.info.size_filename, '\0');
-        if (!item.name.empty() &&
-            unzGetCurrentFileInfo64(zip, nullptr, &item.name[0], uLong(item.name.size()), nullptr, 0,
-                                    nullptr, 0) != UNZ_OK) {
-            *error = {source, L"has a damaged central directory"};
-            return false;
-        }
-        std::wstring shown = FromUtf8(item.name);
-        if (item.info.flag & 1) {
-            *error = {source, L"entry " + shown + L" is encrypted; give a plain ZIP"};
-            return false;
-        }
-        if (!CheckEntryName(source, shown, item.info.uncompressed_size, error)) return false;
-        wchar_t safe[kZipNameCapacity];
-        SafeEntryName(item.name.data(), item.name.size(), safe);
-        if (!IsContainedEntryName(safe))
-            Warn(source + L": entry " + shown +
-                 L" cannot be installed (a device name or a name Windows refuses); the installer "
-                 L"skips it, and update.xml leaves it out");
-        else if (shown != safe)
-            Warn(source + L": entry " + shown + L" will be installed as " + safe);
-        record += wcslen(safe) + 1;
-        items.push_back(item);
-    }
-    if (!CheckClientEntries(source, items.size(), record, error)) return false;
-
-    for (const Item& item : items) {
-        const unz_file_info64& info = item.info;
-        std::wstring shown = FromUtf8(item.name);
-        EntryOptions options;
-        options.password = GetArchivePassword();
-        options.dosDate = info.dosDate;
-        options.externalAttributes = info.external_fa;
-        options.versionMadeBy = info.version;
-        options.utf8Name = (info.flag & 0x800) != 0;
-        bool folder = !item.name.empty() && (item.name.back() == '/' || item.name.back() == '\\');
-        if (unzGoToFilePos64(zip, &item.pos) != UNZ_OK) {
-            *error = {source, L"entry " + shown + L" cannot be found again"};
-            return false;
-        }
-        if (folder) {
-            if (!inner.AddFolder(item.name, options, error)) return false;
-            continue;
-        }
-        if (unzOpenCurrentFile(zip) != UNZ_OK) {
-            *error = {source, L"entry " + shown + L" cannot be read (unsupported method?)"};
-            return false;
-        }
-        XMD5 md5;
-        auto reader = [zip, &md5](uint8_t* buffer, unsigned capacity) -> int {
-            int got = unzReadCurrentFile(zip, buffer, capacity);
-            if (got > 0) md5.Update(buffer, unsigned(got));
-            return got < 0 ? -1 : got;
-        };
-        bool ok = inner.AddStream(item.name, uint32_t(info.crc), info.uncompressed_size, reader,
-                                  options, source + L" (" + shown + L")", error);
-        int closed = unzCloseCurrentFile(zip);
-        if (!ok) return false;
-        if (closed != UNZ_OK) {
-            *error = {source, L"entry " + shown + L" is damaged (CRC error)"};
-            return false;
-        }
-        // The manifest names what the installer will write: the safe name.
-        wchar_t safe[kZipNameCapacity];
-        SafeEntryName(item.name.data(), item.name.size(), safe);
-        std::wstring file = safe, url = safe;
-        std::replace(file.begin(), file.end(), L'/', L'\\');
-        std::replace(url.begin(), url.end(), L'\\', L'/');
+    std::vector<ZipItem> items;
+    if (!ListZipItems(zip, source, &items, error)) return false;
+    for (const ZipItem& item : items) {
         uint8_t digest[16];
-        md5.Final(digest);
-        wchar_t hex[33] = {};
-        ToHex(hex, 32, digest, 16, true);
-        // A name the installer refuses would only be a failed download.
-        if (!IsContainedFileName(file.c_str())) continue;
-        // Written ready to request, as AddDirectory writes it.
-        std::wstring base = EncodeUrl(baseUrl.c_str());
-        if (!base.empty() && base.back() != L'/') base += L'/';
-        manifest->AddFile(file.c_str(), int32_t(info.uncompressed_size), hex,
-                          (base + EncodeUrlPath(url.c_str())).c_str());
+        if (!CopyZipItem(zip, source, item, inner, digest, error)) return false;
+        if (!IsZipFolder(item)) AddZipItemToManifest(item, digest, baseUrl, manifest);
     }
     return CheckManifestFits(*manifest, source, error);
 }
@@ -688,16 +727,25 @@ bool AddSkin(ArchiveWriter& payload, const std::wstring& folder, const std::vect
     return true;
 }
 
+// The configuration and the skin folder's files, with the skin checked;
+// false, with everything said, when either stands in the way.
+bool LoadConfigAndSkin(const Options& o, CClientInfo* config, std::vector<TreeEntry>* skin) {
+    ToolError error;
+    if (!LoadConfig(o.config, config, &error) || !ListSkin(o.skin, skin, &error)) {
+        Fail(error);
+        return false;
+    }
+    return ReportSkin(o.skin, true);
+}
+
 // --render-skin: the skin packed as a payload (through a temporary file),
 // drawn by the installer's own window in every state. Nothing is written
 // unless every picture could be drawn.
 int RenderSkin(const Options& o) {
     ToolError error;
     CClientInfo config;
-    if (!LoadConfig(o.config, &config, &error)) return Fail(error);
     std::vector<TreeEntry> skin;
-    if (!ListSkin(o.skin, &skin, &error)) return Fail(error);
-    if (!ReportSkin(o.skin, true)) return 1;
+    if (!LoadConfigAndSkin(o, &config, &skin)) return 1;
     if (!IsFile(o.stub)) return Fail({o.stub, L"cannot be read: no such file (--stub)"});
     if (!IsFolder(o.out) && !IsFolder(Parent(o.out)))
         return Fail({o.out, L"cannot be made: its folder does not exist"});
@@ -735,105 +783,160 @@ int RenderSkin(const Options& o) {
     return 0;
 }
 
+bool Refuse(ToolError reason, ToolError* error) {
+    *error = std::move(reason);
+    return false;
+}
+
+// What the options name is there and of the right kind, before anything
+// is written.
+bool CheckBuildInputs(const Options& o, ToolError* error) {
+    XData head;
+    if (!IsFile(o.stub) || !head.ReadFromFile(o.stub.c_str(), 2))
+        return Refuse({o.stub, L"cannot be read: " + LastErrorText(GetLastError())}, error);
+    if (head.size < 2 || head.data[0] != 'M' || head.data[1] != 'Z')
+        return Refuse({o.stub, L"is not a Windows executable (--stub)"}, error);
+    if (!IsFolder(Parent(o.out)))
+        return Refuse({o.out, L"cannot be written: its folder does not exist"}, error);
+    if (!o.client.empty() && !IsFolder(o.client))
+        return Refuse({o.client, L"is not a folder (--client)"}, error);
+    if (!o.clientZip.empty() && !IsFile(o.clientZip))
+        return Refuse({o.clientZip, L"cannot be read: no such file (--client-zip)"}, error);
+    return true;
+}
+
+// The client's part of the payload, when a client was given: the inner
+// archive and its manifest, as temporary files.
+struct ClientPack {
+    std::wstring innerPath, manifestPath;
+    int entries = 0;
+    bool withUninstaller = false;
+};
+
+bool PackClient(const Options& o, CClientInfo& config, const std::wstring& baseUrl, Temporaries& temp,
+                ClientPack* client, ToolError* error) {
+    client->innerPath = temp.Make(L".inner");
+    client->manifestPath = temp.Make(L".update");
+    auto manifest = std::make_unique<CUpdateInfo>();
+    manifest->SetVersion(config.GetVersion());
+    ArchiveWriter inner;
+    if (!inner.Create(client->innerPath, error)) return false;
+    bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, inner, manifest.get(), error)
+                               : PackFolder(o.client, baseUrl, inner, manifest.get(), error);
+    client->entries = inner.Count();
+    if (!ok || !AddUninstaller(o, config, inner, temp, &client->withUninstaller, error) ||
+        !inner.Close(error))
+        return false;
+    if (!manifest->SaveToFile(client->manifestPath.c_str())) {
+        *error = {client->manifestPath, L"cannot be written: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    return true;
+}
+
+// The payload archive: the skin, and the client's manifest and inner
+// archive when there is a client.
+bool WritePayload(const std::wstring& path, const std::wstring& skinFolder,
+                  const std::vector<TreeEntry>& skin, const ClientPack& client, CClientInfo& config, ToolError* error) {
+    ArchiveWriter payload;
+    if (!payload.Create(path, error)) return false;
+    EntryOptions options;
+    options.password = GetArchivePassword();
+    if (!AddSkin(payload, skinFolder, skin, options, error)) return false;
+    if (!client.innerPath.empty()) {
+        if (!payload.AddFile("update.xml", client.manifestPath, options, nullptr, error)) return false;
+        // Already deflated and encrypted entry by entry inside: stored
+        // as it is, without a second encryption, so the installer reads
+        // it where it lies in the payload instead of copying it out.
+        EntryOptions stored = options;
+        stored.deflate = false;
+        stored.password = nullptr;
+        if (!payload.AddFile(ToUtf8(config.GetArchive()), client.innerPath, stored, nullptr, error))
+            return false;
+    }
+    return payload.Close(error);
+}
+
+bool CheckPayloadSize(const Options& o, const std::wstring& payloadPath, ToolError* error) {
+    uint64_t payloadSize = FileSize(payloadPath);
+    if (o.zipBeside || payloadSize <= o.maxResourceBytes) return true;
+    *error = {o.out, L"the payload is " + Number((payloadSize + (1 << 20) - 1) >> 20) +
+                         L" MiB, too large for a resource of a 32-bit installer (limit " +
+                         Number(o.maxResourceBytes >> 20) + L" MiB); use --zip-beside"};
+    return false;
+}
+
+// A copy of the stub with the configuration in it.
+bool MakeExecutable(const Options& o, CClientInfo& config, const std::wstring& exePath, ToolError* error) {
+    if (!CopyFileW(o.stub.c_str(), exePath.c_str(), FALSE)) {
+        *error = {exePath, L"cannot be written: " + LastErrorText(GetLastError())};
+        return false;
+    }
+    SetFileAttributesW(exePath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!ResourceLanguages(exePath, L"APP").empty() || !ResourceLanguages(exePath, L"TAIL").empty())
+        Warn(o.stub + L" carries a configuration or payload already; both are replaced");
+    return WriteConfigResource(exePath, config, error);
+}
+
+// Puts the payload into the executable, or beside it with --zip-beside
+// (beside then names that file), and moves both to where they belong.
+bool PlacePayload(const Options& o, const std::wstring& exePath, const std::wstring& payloadPath,
+                  std::wstring* beside, ToolError* error) {
+    wchar_t zipBeside[1024] = {};
+    bool hasZipName = PayloadZipPath(o.out.c_str(), zipBeside, 1024);
+    if (o.zipBeside) {
+        if (!hasZipName) {
+            *error = {o.out, L"has no extension to replace by .zip"};
+            return false;
+        }
+        *beside = zipBeside;
+        return DropResource(exePath, L"TAIL", -1, kNoPayload, sizeof(kNoPayload), error) &&
+               Replace(payloadPath, zipBeside, error) && Replace(exePath, o.out, error);
+    }
+    if (!WritePayloadResource(exePath, payloadPath, error) ||
+        !DropResource(exePath, L"TAIL", kResourceLanguage, kNoPayload, sizeof(kNoPayload), error) ||
+        !Replace(exePath, o.out, error))
+        return false;
+    if (hasZipName && IsFile(zipBeside))
+        Warn(std::wstring(zipBeside) + L" is ignored: the installer carries its payload");
+    return true;
+}
+
+void ReportInstaller(const Options& o, CClientInfo& config, size_t skinFiles, const ClientPack& client,
+                     const std::wstring& beside) {
+    Out(L"wrote " + o.out + L" (" + Number(FileSize(o.out)) + L" bytes)" +
+        (o.zipBeside ? L" and " + beside : L"") + L": skin " + Number(skinFiles) + L" files, " +
+        (client.innerPath.empty()
+             ? std::wstring(L"no client archive (download by manifest)")
+             : L"client " + Number(client.entries) + L" entries in " + config.GetArchive() +
+                   (client.withUninstaller ? L" with " + std::wstring(config.GetUninstaller()) : L"")));
+}
+
 int BuildInstaller(const Options& o) {
     ToolError error;
     CClientInfo config;
-    if (!LoadConfig(o.config, &config, &error)) return Fail(error);
-
     std::vector<TreeEntry> skin;
-    if (!ListSkin(o.skin, &skin, &error)) return Fail(error);
-    if (!ReportSkin(o.skin, true)) return 1;
-
-    XData head;
-    if (!IsFile(o.stub) || !head.ReadFromFile(o.stub.c_str(), 2))
-        return Fail({o.stub, L"cannot be read: " + LastErrorText(GetLastError())});
-    if (head.size < 2 || head.data[0] != 'M' || head.data[1] != 'Z')
-        return Fail({o.stub, L"is not a Windows executable (--stub)"});
-    if (!IsFolder(Parent(o.out))) return Fail({o.out, L"cannot be written: its folder does not exist"});
-    if (!o.client.empty() && !IsFolder(o.client)) return Fail({o.client, L"is not a folder (--client)"});
-    if (!o.clientZip.empty() && !IsFile(o.clientZip))
-        return Fail({o.clientZip, L"cannot be read: no such file (--client-zip)"});
+    if (!LoadConfigAndSkin(o, &config, &skin)) return 1;
+    if (!CheckBuildInputs(o, &error)) return Fail(error);
 
     std::wstring baseUrl = o.baseUrl.empty() ? config.GetSource() : o.baseUrl;
     if (!CheckBaseUrl(baseUrl, &error)) return Fail(error);
 
     Temporaries temp(o.out);
-    std::wstring innerPath, manifestPath;
-    int clientEntries = 0;
-    bool withUninstaller = false;
-    if (!o.client.empty() || !o.clientZip.empty()) {
-        innerPath = temp.Make(L".inner");
-        manifestPath = temp.Make(L".update");
-        auto manifest = std::make_unique<CUpdateInfo>();
-        manifest->SetVersion(config.GetVersion());
-        ArchiveWriter inner;
-        if (!inner.Create(innerPath, &error)) return Fail(error);
-        bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, inner, manifest.get(), &error)
-                                   : PackFolder(o.client, baseUrl, inner, manifest.get(), &error);
-        clientEntries = inner.Count();
-        if (!ok || !AddUninstaller(o, config, inner, temp, &withUninstaller, &error) ||
-            !inner.Close(&error))
-            return Fail(error);
-        if (!manifest->SaveToFile(manifestPath.c_str()))
-            return Fail({manifestPath, L"cannot be written: " + LastErrorText(GetLastError())});
-    }
-
+    ClientPack client;
+    if ((!o.client.empty() || !o.clientZip.empty()) &&
+        !PackClient(o, config, baseUrl, temp, &client, &error))
+        return Fail(error);
     std::wstring payloadPath = temp.Make(L".payload");
-    {
-        ArchiveWriter payload;
-        if (!payload.Create(payloadPath, &error)) return Fail(error);
-        EntryOptions options;
-        options.password = GetArchivePassword();
-        if (!AddSkin(payload, o.skin, skin, options, &error)) return Fail(error);
-        if (!innerPath.empty()) {
-            if (!payload.AddFile("update.xml", manifestPath, options, nullptr, &error)) return Fail(error);
-            // Already deflated and encrypted entry by entry inside: stored
-            // as it is, without a second encryption, so the installer reads
-            // it where it lies in the payload instead of copying it out.
-            EntryOptions stored = options;
-            stored.deflate = false;
-            stored.password = nullptr;
-            if (!payload.AddFile(ToUtf8(config.GetArchive()), innerPath, stored, nullptr, &error))
-                return Fail(error);
-        }
-        if (!payload.Close(&error)) return Fail(error);
-    }
-
-    uint64_t payloadSize = FileSize(payloadPath);
-    if (!o.zipBeside && payloadSize > o.maxResourceBytes)
-        return Fail({o.out, L"the payload is " + Number((payloadSize + (1 << 20) - 1) >> 20) +
-                                L" MiB, too large for a resource of a 32-bit installer (limit " +
-                                Number(o.maxResourceBytes >> 20) + L" MiB); use --zip-beside"});
-
+    if (!WritePayload(payloadPath, o.skin, skin, client, config, &error) ||
+        !CheckPayloadSize(o, payloadPath, &error))
+        return Fail(error);
     std::wstring exePath = temp.Make(L".exe");
-    if (!CopyFileW(o.stub.c_str(), exePath.c_str(), FALSE))
-        return Fail({exePath, L"cannot be written: " + LastErrorText(GetLastError())});
-    SetFileAttributesW(exePath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!ResourceLanguages(exePath, L"APP").empty() || !ResourceLanguages(exePath, L"TAIL").empty())
-        Warn(o.stub + L" carries a configuration or payload already; both are replaced");
-    if (!WriteConfigResource(exePath, config, &error)) return Fail(error);
-
-    wchar_t zipBeside[1024] = {};
-    bool hasZipName = PayloadZipPath(o.out.c_str(), zipBeside, 1024);
-    if (o.zipBeside) {
-        if (!hasZipName) return Fail({o.out, L"has no extension to replace by .zip"});
-        if (!DropResource(exePath, L"TAIL", -1, kNoPayload, sizeof(kNoPayload), &error) ||
-            !Replace(payloadPath, zipBeside, &error) || !Replace(exePath, o.out, &error))
-            return Fail(error);
-    } else {
-        if (!WritePayloadResource(exePath, payloadPath, &error) ||
-            !DropResource(exePath, L"TAIL", kResourceLanguage, kNoPayload, sizeof(kNoPayload), &error) ||
-            !Replace(exePath, o.out, &error))
-            return Fail(error);
-        if (hasZipName && IsFile(zipBeside))
-            Warn(std::wstring(zipBeside) + L" is ignored: the installer carries its payload");
-    }
-    Out(L"wrote " + o.out + L" (" + Number(FileSize(o.out)) + L" bytes)" +
-        (o.zipBeside ? L" and " + std::wstring(zipBeside) : L"") + L": skin " + Number(skin.size()) +
-        L" files, " +
-        (innerPath.empty() ? std::wstring(L"no client archive (download by manifest)")
-                           : L"client " + Number(clientEntries) + L" entries in " + config.GetArchive() +
-                                 (withUninstaller ? L" with " + std::wstring(config.GetUninstaller()) : L"")));
+    std::wstring beside;
+    if (!MakeExecutable(o, config, exePath, &error) ||
+        !PlacePayload(o, exePath, payloadPath, &beside, &error))
+        return Fail(error);
+    ReportInstaller(o, config, skin.size(), client, beside);
     return 0;
 }
 

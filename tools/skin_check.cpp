@@ -192,33 +192,32 @@ bool IsColour(const wchar_t* value, int length) {
     return true;
 }
 
-void CheckTheme(const std::wstring& folder, std::vector<SkinFinding>* findings) {
-    const std::wstring path = folder + L"\\" + kSkinThemeFile;
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        findings->push_back({false, path, L"is missing; the installer keeps its default colours "
-                                          L"(black text)"});
-        return;
-    }
+// The theme's text as the window reads it; false, with the finding, when
+// the window would get no colours from it.
+bool ReadTheme(const std::wstring& path, std::wstring* text, std::vector<SkinFinding>* findings) {
     auto error = [&](const std::wstring& reason) { findings->push_back({true, path, reason}); };
     XData bytes;
     if (!bytes.ReadFromFile(path.c_str()) || bytes.size < 2) {
         error(L"is empty; it holds the colours as {\"textcolor\":\"#AABBGGRR\", ...}");
-        return;
+        return false;
     }
     // Read exactly as the window reads it: UTF-16LE, half the byte count.
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data), bytes.size / 2);
+    text->assign(reinterpret_cast<const wchar_t*>(bytes.data), bytes.size / 2);
     CTheme theme;
-    if (!theme.ParseText(text.data(), int(text.size()))) {
-        CTheme narrow;
-        if (narrow.ParseTextA(reinterpret_cast<const char*>(bytes.data), int(bytes.size)))
-            error(L"is 8-bit text (UTF-8 or ANSI); the installer reads it as UTF-16LE, so it does "
-                  L"not parse");
-        else
-            error(L"does not parse: it holds no '{'; the colours are written "
-                  L"{\"textcolor\":\"#AABBGGRR\", ...}");
-        return;
-    }
+    if (theme.ParseText(text->data(), int(text->size()))) return true;
+    CTheme narrow;
+    if (narrow.ParseTextA(reinterpret_cast<const char*>(bytes.data), int(bytes.size)))
+        error(L"is 8-bit text (UTF-8 or ANSI); the installer reads it as UTF-16LE, so it does "
+              L"not parse");
+    else
+        error(L"does not parse: it holds no '{'; the colours are written "
+              L"{\"textcolor\":\"#AABBGGRR\", ...}");
+    return false;
+}
+
+void CheckThemeColours(const std::wstring& path, const std::wstring& text,
+                       std::vector<SkinFinding>* findings) {
+    auto error = [&](const std::wstring& reason) { findings->push_back({true, path, reason}); };
     // The theme reader takes each value with GetQuotedKeyValue after the first
     // '{' (stopping at a NUL) and reads it as hexadecimal digits.
     const wchar_t* begin = text.data();
@@ -238,6 +237,18 @@ void CheckTheme(const std::wstring& folder, std::vector<SkinFinding>* findings) 
     if (named == 0)
         error(L"names none of forecolor, backcolor, textcolor; the installer would keep its "
               L"default colours");
+}
+
+void CheckTheme(const std::wstring& folder, std::vector<SkinFinding>* findings) {
+    const std::wstring path = folder + L"\\" + kSkinThemeFile;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        findings->push_back({false, path, L"is missing; the installer keeps its default colours "
+                                          L"(black text)"});
+        return;
+    }
+    std::wstring text;
+    if (ReadTheme(path, &text, findings)) CheckThemeColours(path, text, findings);
 }
 
 // --- the folder

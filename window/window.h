@@ -455,4 +455,21 @@ protected:
     std::unique_ptr<CMsgTrayPos> trayWatcher_;
 
     HCURSOR gripSavedCursor_ = nullptr;  // cursor replaced over a sizing grip
+
+private:
+    // HandleMessage's work, a message or group at a time.
+    void HandleDestroy(HWND window);
+    void PaintWindow(HWND window);
+    void KeepWithinSizeLimits(HWND window, WINDOWPOS* pos);
+    void PlaceImeCandidates(HWND window);
+    void HandleMouseLeave(HWND window);
+    // DispatchInput's work: each returns whether the input was handled.
+    bool DispatchMouse(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void UpdateHover(UINT message, int x, int y, UINT keys);
+    void PressLeftButton(HWND window);
+    void ReleaseLeftButton(int x, int y);
+    bool DispatchContextMenu(HWND window, WPARAM wParam, LPARAM lParam);
+    bool DispatchKey(UINT message, WPARAM wParam, LPARAM lParam);
+    bool DispatchWheel(HWND window, WPARAM wParam, LPARAM lParam);
+    bool DispatchLayerKey(UINT message, WPARAM wParam, LPARAM lParam);
 };

@@ -85,8 +85,8 @@ protected:
     std::wstring Url(const std::wstring& path) const {
         return L"http://127.0.0.1:" + Env(L"SKIN_TEST_HTTP_PORT") + L"/" + path;
     }
-    // Serves bytes as name and lists them in the manifest under the address
-    // /serve/options/...; answers the manifest's address.
+    // Serves bytes as name and lists them in the manifest at
+    // /serve/options/<tag>/name.
     void Add(const std::wstring& name, const std::vector<uint8_t>& bytes, const std::wstring& options) {
         ASSERT_TRUE(testing_util::WriteAll(served + name, bytes));
         wchar_t digest[33] = {};
@@ -94,11 +94,18 @@ protected:
         manifest.AddFile(name.c_str(), int32_t(bytes.size()), digest,
                          Url(L"serve/" + options + L"/" + tag + L"/" + name).c_str());
     }
-    // The manifest's address: plain, or under /serve/options/.
-    std::wstring SaveManifest(const std::wstring& options = L"") {
+    // Writes the manifest, to be fetched plain or under /serve/options/.
+    void SaveManifest(const std::wstring& options = L"") {
         manifest.SetVersion(L"1.0.0.5");
         EXPECT_TRUE(manifest.SaveToFile((served + L"update.xml").c_str()));
-        return Url((options.empty() ? L"" : L"serve/" + options + L"/") + tag + L"/update.xml");
+        manifestUrl = Url((options.empty() ? L"" : L"serve/" + options + L"/") + tag + L"/update.xml");
+    }
+    // A job of the download way: the saved manifest into installDir.
+    InstallJob Job() const {
+        InstallJob job;
+        job.installDir = installDir.c_str();
+        job.manifestUrl = manifestUrl.c_str();
+        return job;
     }
     size_t Requests(const std::wstring& name) {
         size_t lines = 0;
@@ -107,9 +114,21 @@ protected:
     }
 
     TempDir dir;
-    std::wstring tag, served, installDir;
+    std::wstring tag, served, installDir, manifestUrl;
     CUpdateInfo manifest;
 };
+
+// A run that fetched the manifest, handled every file and reported its end.
+::testing::AssertionResult Downloaded(const InstallResult& result, uint32_t entries, uint32_t failed,
+                                      uint32_t installed) {
+    if (result.outcome == InstallOutcome::kDownloaded && result.entries == entries &&
+        result.failed == failed && result.installed == installed && result.completed)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "outcome " << int(result.outcome) << " (downloaded is " << int(InstallOutcome::kDownloaded)
+           << "), " << result.entries << " entries, " << result.failed << " failed, " << result.installed
+           << " installed, " << (result.completed ? "completed" : "not completed");
+}
 
 // A manifest and a file whose first answers are 503 arrive on the second
 // attempt, a file that is not found fails at once; the status line was told
@@ -118,17 +137,10 @@ TEST_F(DownloadWorker, ARetryIsShownAndTheFileArrives) {
     const auto bytes = Noise(50000, 3);
     Add(L"retry.bin", bytes, L"fail503x1");
     Add(L"gone.bin", bytes, L"fail404x9");
-    const std::wstring address = SaveManifest(L"fail503x1");
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    SaveManifest(L"fail503x1");
+    InstallJob job = Job();
     SharedReport report;
-    InstallResult result = RunInstall(job, report);
-    EXPECT_EQ(InstallOutcome::kDownloaded, result.outcome);
-    EXPECT_EQ(2u, result.entries);
-    EXPECT_EQ(1u, result.failed);
-    EXPECT_EQ(1u, result.installed);
-    EXPECT_TRUE(result.completed);
+    EXPECT_TRUE(Downloaded(RunInstall(job, report), 2, 1, 1));
     EXPECT_TRUE(ReadAll(installDir + L"retry.bin") == bytes);
     EXPECT_EQ(2u, Requests(L"retry.bin"));
     EXPECT_EQ(1u, Requests(L"gone.bin"));
@@ -146,10 +158,8 @@ TEST_F(DownloadWorker, ARetryIsShownAndTheFileArrives) {
 // ends the worker long before it would have elapsed.
 TEST_F(DownloadWorker, AStopEndsARetryWaitAtOnce) {
     Add(L"busy.bin", Noise(1000, 4), L"fail503x9,after20");
-    const std::wstring address = SaveManifest();
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    SaveManifest();
+    InstallJob job = Job();
     SharedReport report;
     InstallResult result;
     std::atomic<DWORD> ended{0};
@@ -185,17 +195,10 @@ TEST_F(DownloadWorker, ThePoolFetchesSeveralAtOnceAndReportsInOrder) {
     }
     manifest.AddFile(L"missing.bin", 10, L"00000000000000000000000000000000",
                      Url(L"serve/peak/" + tag + L"/missing.bin").c_str());
-    const std::wstring address = SaveManifest();
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    SaveManifest();
+    InstallJob job = Job();
     SharedReport report;
-    InstallResult result = RunInstall(job, report);
-    EXPECT_EQ(InstallOutcome::kDownloaded, result.outcome);
-    EXPECT_EQ(301u, result.entries);
-    EXPECT_EQ(1u, result.failed);
-    EXPECT_EQ(300u, result.installed);
-    EXPECT_TRUE(result.completed);
+    EXPECT_TRUE(Downloaded(RunInstall(job, report), 301, 1, 300));
     EXPECT_EQ(total + 10, report.lastDone);
     EXPECT_FALSE(report.wentBack);
     for (size_t i = 0; i < names.size(); ++i)
@@ -213,10 +216,8 @@ TEST_F(DownloadWorker, ThePoolFetchesSeveralAtOnceAndReportsInOrder) {
 TEST_F(DownloadWorker, ASecondRunContinuesACutTransfer) {
     const auto bytes = Noise(3 * 1024 * 1024, 7);
     Add(L"big.bin", bytes, L"cut40");
-    const std::wstring address = SaveManifest();
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    SaveManifest();
+    InstallJob job = Job();
 
     DownloadProgress first = {};
     first.policy.attempts = 1;
@@ -257,10 +258,8 @@ TEST_F(DownloadWorker, ACertificateThatIsNotTrustedFailsTheFileWithItsReason) {
     ASSERT_TRUE(DigestOfBuffer(digest, bytes.data(), uint32_t(bytes.size())));
     manifest.AddFile(L"secure.bin", int32_t(bytes.size()), digest,
                      (L"https://127.0.0.1:" + tls + L"/serve/-/" + tag + L"/secure.bin").c_str());
-    const std::wstring address = SaveManifest();
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    SaveManifest();
+    InstallJob job = Job();
     SharedReport report;
     InstallResult result = RunInstall(job, report);
     EXPECT_EQ(1u, result.failed);
@@ -279,7 +278,7 @@ TEST_F(DownloadWorker, LeftPartialFilesGoOnceEveryFileIsInPlace) {
     ASSERT_TRUE(DigestOfBuffer(digest, later.data(), uint32_t(later.size())));
     Add(L"a.bin", Noise(3000, 1), L"-");
     manifest.AddFile(L"data\\b.bin", 10, digest, Url(L"serve/-/" + tag + L"/later.bin").c_str());
-    const std::wstring address = SaveManifest();
+    SaveManifest();
     ASSERT_TRUE(CreateDirectoryW(installDir.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((installDir + L"data").c_str(), nullptr));
     const std::vector<std::wstring> stale = {L"~dlold.bin.part", L"~dlold.bin.part.etag",
@@ -288,9 +287,7 @@ TEST_F(DownloadWorker, LeftPartialFilesGoOnceEveryFileIsInPlace) {
     for (const auto& name : stale) ASSERT_TRUE(testing_util::WriteAll(installDir + name, Noise(10, 2)));
     for (const auto& name : players) ASSERT_TRUE(testing_util::WriteAll(installDir + name, Noise(10, 3)));
 
-    InstallJob job;
-    job.installDir = installDir.c_str();
-    job.manifestUrl = address.c_str();
+    InstallJob job = Job();
     SharedReport first;
     EXPECT_EQ(1u, RunInstall(job, first).failed);
     for (const auto& name : stale) EXPECT_TRUE(testing_util::FileExists(installDir + name)) << testing_util::Narrow(name);

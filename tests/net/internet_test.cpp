@@ -251,15 +251,20 @@ std::vector<std::string> ServerLog(const std::wstring& name) {
     return lines;
 }
 
+// Serves n bytes of the pattern as name and fetches all of it through net.
+FetchEnd ServeAndFetch(CInternet& net, const std::wstring& name, size_t n, RecordingSink& sink,
+                       HttpAnswer* answer) {
+    Serve(name, n);
+    return net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, sink, answer);
+}
+
 }  // namespace
 
 TEST_F(InternetTest, FetchHandsTheWholeBodyToTheSinkWithItsValidator) {
     const std::wstring name = Fresh(L"fetch-whole.bin");
-    Serve(name, 40000);
     RecordingSink sink;
     HttpAnswer answer;
-    EXPECT_EQ(FetchEnd::kComplete,
-              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, sink, &answer));
+    EXPECT_EQ(FetchEnd::kComplete, ServeAndFetch(net, name, 40000, sink, &answer));
     EXPECT_EQ(Pattern(40000), sink.body);
     ASSERT_EQ(1u, sink.heads.size());
     EXPECT_EQ(200u, answer.status);
@@ -275,11 +280,9 @@ TEST_F(InternetTest, FetchHandsTheWholeBodyToTheSinkWithItsValidator) {
 // the whole body (200) when it does not or the server ignores ranges.
 TEST_F(InternetTest, FetchFromAnOffsetSendsRangeAndIfRange) {
     const std::wstring name = Fresh(L"fetch-range.bin");
-    Serve(name, 40000);
     RecordingSink first;
     HttpAnswer whole;
-    ASSERT_EQ(FetchEnd::kComplete,
-              net.Fetch(Url(L"serve/-/" + name).c_str(), 0, nullptr, 0, first, &whole));
+    ASSERT_EQ(FetchEnd::kComplete, ServeAndFetch(net, name, 40000, first, &whole));
     const std::wstring etag = whole.validator;
     const std::string sentTag(etag.begin(), etag.end());
     const auto all = Pattern(40000);

@@ -152,6 +152,28 @@ protected:
         return Url(L"serve/" + options + L"/" + folder_ + L"/" + name);
     }
 
+    // A file whose transfer is cut at 40 % and whose range request (logged
+    // beginning with asked) the server answers so (logged ending in
+    // answered) that the kept bytes cannot be continued: the download still
+    // succeeds, by starting over with a third request for everything.
+    void ExpectStartsOver(const std::wstring& name, size_t size, const std::wstring& options,
+                          const std::string& asked, const std::string& answered) {
+        const auto body = Pattern(size);
+        Serve(name, body);
+        UpdateItem item = Item(0, name, int32_t(size), Md5(body), ServedUrl(options, name));
+        EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
+        EXPECT_EQ(body, ReadAll(install + name));
+        std::vector<std::string> log = ServerLog(name);
+        ASSERT_EQ(3u, log.size());
+        EXPECT_EQ("range=- if-range=- status=200", log[0]);
+        EXPECT_EQ(0u, log[1].find(asked));
+        EXPECT_EQ(answered, log[1].substr(log[1].rfind(' ') + 1));
+        EXPECT_EQ("range=- if-range=- status=200", log[2]);
+        EXPECT_EQ(List(install), std::vector<std::wstring>{name});
+        // The refused body was not read on top of what was kept.
+        for (const ReportEntry& r : reports) EXPECT_LE(r.done, size);
+    }
+
     TempDir root;
     std::wstring install;
     DownloadProgress progress{};
@@ -533,35 +555,14 @@ TEST_F(DownloadTest, ACutTransferContinuesFromTheCut) {
 // it is refused, the bytes kept so far go, and the next attempt asks for
 // everything.
 TEST_F(DownloadTest, ARangeAnsweredFromTheWrongPlaceStartsOver) {
-    const auto body = Pattern(200000);
-    Serve(L"wrong.bin", body);
-    UpdateItem item = Item(0, L"wrong.bin", 200000, Md5(body), ServedUrl(L"cut40,badrange", L"wrong.bin"));
-    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
-    EXPECT_EQ(body, ReadAll(install + L"wrong.bin"));
-    std::vector<std::string> log = ServerLog(L"wrong.bin");
-    ASSERT_EQ(3u, log.size());
-    EXPECT_EQ("range=- if-range=- status=200", log[0]);
-    EXPECT_EQ(0u, log[1].find("range=bytes=80000- if-range=\""));
-    EXPECT_EQ("status=206", log[1].substr(log[1].rfind(' ') + 1));
-    EXPECT_EQ("range=- if-range=- status=200", log[2]);
-    EXPECT_EQ(List(install), std::vector<std::wstring>{L"wrong.bin"});
-    // The refused body was not read on top of what was kept.
-    for (const ReportEntry& r : reports) EXPECT_LE(r.done, 200000u);
+    ExpectStartsOver(L"wrong.bin", 200000, L"cut40,badrange", "range=bytes=80000- if-range=\"",
+                     "status=206");
 }
 
 // A range the server cannot satisfy (416) means the kept bytes do not fit
 // what it has now: they go, and the next attempt asks for everything.
 TEST_F(DownloadTest, ARangeTheServerCannotSatisfyStartsOver) {
-    const auto body = Pattern(100000);
-    Serve(L"416.bin", body);
-    UpdateItem item = Item(0, L"416.bin", 100000, Md5(body), ServedUrl(L"cut40,range416", L"416.bin"));
-    EXPECT_TRUE(DownloadItem(install.c_str(), &progress, &item));
-    EXPECT_EQ(body, ReadAll(install + L"416.bin"));
-    std::vector<std::string> log = ServerLog(L"416.bin");
-    ASSERT_EQ(3u, log.size());
-    EXPECT_EQ(0u, log[1].find("range=bytes=40000- "));
-    EXPECT_EQ("status=416", log[1].substr(log[1].rfind(' ') + 1));
-    EXPECT_EQ("range=- if-range=- status=200", log[2]);
+    ExpectStartsOver(L"416.bin", 100000, L"cut40,range416", "range=bytes=40000- ", "status=416");
 }
 
 // One attempt per run: the first run is cut and keeps its bytes and the
