@@ -396,25 +396,21 @@ unsigned WriterCount() {
     return std::min(4u, std::max(2u, unsigned(info.dwNumberOfProcessors)));
 }
 
-InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport& report) {
-    InstallResult result;
-    result.outcome = InstallOutcome::kExtracted;
-    const int count = inner.Count();
-    const uint32_t total = static_cast<uint32_t>(count);
-    uint64_t bytesTotal = 0, bytesDone = 0;
-
-    // Names first (the name reader serves one thread), then the bytes.
+// What becomes of every entry, decided from the directory alone before any
+// bytes are written.
+std::vector<EntryPlan> PlanEntries(const InstallJob& job, XZip& archive, uint64_t* bytesTotal,
+                                   size_t* files) {
+    const int count = archive.Count();
     std::vector<EntryPlan> plans(size_t(count > 0 ? count : 0));
-    size_t files = 0;
     for (int i = 0; i < count; ++i) {
         EntryPlan& plan = plans[size_t(i)];
-        const bool directory = inner.archive.IsDirectory(i);
+        const bool directory = archive.IsDirectory(i);
         if (!directory) {
-            plan.size = inner.archive.SizeOf(i);
-            bytesTotal += plan.size;
+            plan.size = archive.SizeOf(i);
+            *bytesTotal += plan.size;
         }
         wchar_t name[kZipNameCapacity] = {};
-        if (!inner.archive.GetEntryName(i, name)) continue;  // kUnreadable
+        if (!archive.GetEntryName(i, name)) continue;  // kUnreadable
         for (wchar_t* p = name; *p; ++p)
             if (*p == L'/') *p = L'\\';
         plan.name = name;
@@ -427,41 +423,63 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
         }
         plan.path = path;
         plan.kind = directory ? EntryPlan::kFolder : EntryPlan::kFile;
-        if (!directory) ++files;
+        if (!directory) ++*files;
+    }
+    return plans;
+}
+
+// Writes the planned entries (by the pool when their order does not matter,
+// else one at a time here) and reports them in the archive's order.
+class Extraction {
+public:
+    Extraction(const InstallJob& job, InnerArchive& inner, IInstallReport& report)
+        : job_(job), inner_(inner), report_(report), total_(uint32_t(inner.Count())) {
+        result_.outcome = InstallOutcome::kExtracted;
     }
 
-    // The writers start at once, ahead of the loop's own check.
-    if (report.StopRequested()) {
-        result.outcome = InstallOutcome::kStopped;
-        return result;
+    InstallResult Run() {
+        size_t files = 0;
+        plans_ = PlanEntries(job_, inner_.archive, &bytesTotal_, &files);
+        // The writers start at once, ahead of the loop's own check.
+        if (report_.StopRequested()) return Stopped();
+        CreateDirectoryTree(job_.installDir, L'\\');
+        if (files > 1 && OrderIsFree(plans_)) {
+            pool_.reset(new (std::nothrow) WriterPool(inner_, plans_, sweeper_));
+            if (pool_ && !pool_->Start(WriterCount())) pool_.reset();
+        }
+        for (size_t i = 0; i < plans_.size(); ++i) {
+            if (report_.StopRequested()) return Stopped();
+            if (pool_) pool_->Reported(i);
+            if (!Handle(i)) return Stopped();
+        }
+        if (pool_) pool_->Stop();
+        // An empty archive, or one whose last name could not be read, still
+        // ends with a completion report.
+        if (!result_.completed) {
+            report_.Progress(nullptr, total_, total_, bytesTotal_, bytesTotal_);
+            result_.completed = true;
+        }
+        return result_;
     }
-    StaleTempSweeper sweeper;
-    CreateDirectoryTree(job.installDir, L'\\');
-    std::unique_ptr<WriterPool> pool;
-    if (files > 1 && OrderIsFree(plans)) {
-        pool.reset(new (std::nothrow) WriterPool(inner, plans, sweeper));
-        if (pool && !pool->Start(WriterCount())) pool.reset();
-    }
-    auto stopped = [&] {
-        if (pool) pool->Stop();
-        result.outcome = InstallOutcome::kStopped;
-        return result;
-    };
 
-    for (int i = 0; i < count; ++i) {
-        if (report.StopRequested()) return stopped();
-        EntryPlan& plan = plans[size_t(i)];
-        if (pool) pool->Reported(size_t(i));
-        if (plan.kind == EntryPlan::kUnreadable) continue;  // no report, as if absent
-        ++result.entries;
-        const uint32_t done = static_cast<uint32_t>(i + 1);
+private:
+    InstallResult Stopped() {
+        if (pool_) pool_->Stop();
+        result_.outcome = InstallOutcome::kStopped;
+        return result_;
+    }
+
+    // False when asked to stop.
+    bool Handle(size_t i) {
+        EntryPlan& plan = plans_[i];
+        if (plan.kind == EntryPlan::kUnreadable) return true;  // no report, as if absent
+        ++result_.entries;
+        const uint32_t done = uint32_t(i + 1);
         bool ok = false;
         switch (plan.kind) {
             case EntryPlan::kRefused:
-                ++result.failed;
-                bytesDone += plan.size;
-                report.Progress(nullptr, total, done, bytesTotal, bytesDone);
-                continue;
+                bytesDone_ += plan.size;
+                break;
             case EntryPlan::kFolder:
                 // The tree maker takes an existing file for a made level, so
                 // the folder is checked for afterwards.
@@ -470,45 +488,55 @@ InstallResult Extract(const InstallJob& job, InnerArchive& inner, IInstallReport
                      IsFolder(plan.path.c_str());
                 break;
             default:
-                if (pool) {
-                    uint64_t shown = 0;
-                    while (!pool->Wait(size_t(i))) {
-                        if (report.StopRequested()) return stopped();
-                        uint64_t written = plan.written;
-                        if (written - shown >= kByteReportInterval) {
-                            shown = written;
-                            report.Progress(nullptr, total, uint32_t(i), bytesTotal, bytesDone + written);
-                        }
-                    }
-                    ok = plan.state == 1;
-                } else {
-                    uint64_t before = bytesDone;
-                    sweeper.SweepParentOf(plan.path.c_str());
-                    ReportingProgress progress(report, total, uint32_t(i), bytesTotal, &bytesDone);
-                    ok = CreateParentFolders(plan.path.c_str()) &&
-                         WriteEntryTo(inner.archive, i, plan.path.c_str(), progress);
-                    bytesDone = before;
-                }
+                if (!WriteFileEntry(i, &ok)) return false;
                 // What a failed entry would have written still counts as handled.
-                bytesDone += plan.size;
-                if (report.StopRequested()) return stopped();
+                bytesDone_ += plan.size;
+                if (report_.StopRequested()) return false;
                 break;
         }
-        if (!ok) ++result.failed;
-        else if (plan.kind == EntryPlan::kFile) ++result.installed;
+        if (!ok) ++result_.failed;
+        else if (plan.kind == EntryPlan::kFile) ++result_.installed;
         // Only what is in place is named, and so recorded for removal.
-        report.Progress(ok ? plan.name.c_str() : nullptr, total, done, bytesTotal, bytesDone);
-        if (done == total) result.completed = true;
+        report_.Progress(ok ? plan.name.c_str() : nullptr, total_, done, bytesTotal_, bytesDone_);
+        if (done == total_) result_.completed = true;
+        return true;
     }
-    if (pool) pool->Stop();
-    // An empty archive, or one whose last name could not be read, still ends
-    // with a completion report.
-    if (!result.completed) {
-        report.Progress(nullptr, total, total, bytesTotal, bytesTotal);
-        result.completed = true;
+
+    // Waits for the pool's writer, showing its bytes as they come, or writes
+    // the entry here. False when asked to stop.
+    bool WriteFileEntry(size_t i, bool* ok) {
+        EntryPlan& plan = plans_[i];
+        if (!pool_) {
+            uint64_t shown = bytesDone_;
+            sweeper_.SweepParentOf(plan.path.c_str());
+            ReportingProgress progress(report_, total_, uint32_t(i), bytesTotal_, &shown);
+            *ok = CreateParentFolders(plan.path.c_str()) &&
+                  WriteEntryTo(inner_.archive, int(i), plan.path.c_str(), progress);
+            return true;
+        }
+        uint64_t shown = 0;
+        while (!pool_->Wait(i)) {
+            if (report_.StopRequested()) return false;
+            const uint64_t written = plan.written;
+            if (written - shown >= kByteReportInterval) {
+                shown = written;
+                report_.Progress(nullptr, total_, uint32_t(i), bytesTotal_, bytesDone_ + written);
+            }
+        }
+        *ok = plan.state == 1;
+        return true;
     }
-    return result;
-}
+
+    const InstallJob& job_;
+    InnerArchive& inner_;
+    IInstallReport& report_;
+    const uint32_t total_;
+    InstallResult result_;
+    std::vector<EntryPlan> plans_;
+    uint64_t bytesTotal_ = 0, bytesDone_ = 0;
+    StaleTempSweeper sweeper_;
+    std::unique_ptr<WriterPool> pool_;
+};
 
 // The reader ends a manifest at its first malformed entry and keeps what
 // came before; for an installation a manifest that could not be read whole
@@ -769,7 +797,7 @@ InstallResult RunInstall(const InstallJob& job, IInstallReport& report) {
     if (!job.installDir || !job.installDir[0]) return result;
     if (job.archiveName && job.archiveName[0] && job.payload) {
         std::unique_ptr<InnerArchive> inner(new (std::nothrow) InnerArchive);
-        if (inner && OpenInnerArchive(job, *inner, report)) return Extract(job, *inner, report);
+        if (inner && OpenInnerArchive(job, *inner, report)) return Extraction(job, *inner, report).Run();
         if (report.StopRequested()) {
             result.outcome = InstallOutcome::kStopped;
             return result;
