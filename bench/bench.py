@@ -121,7 +121,9 @@ pid "{s}/nginx.pid";
 error_log "{s}/error.log" warn;
 events {{ worker_connections 64; }}
 http {{
-    access_log off;
+    # Time and connection of every request: how the client used its connections.
+    log_format timing "$msec $connection";
+    access_log "{s}/access.log" timing;
     types {{ }}
     default_type application/octet-stream;
     sendfile on;
@@ -162,6 +164,19 @@ http {{
         self.stop()
         with open(log, errors="replace") as f:
             sys.exit(f"nginx did not start on port {self.port}:\n{f.read()[-2000:]}")
+
+    def take_log(self):
+        """(requests, connections, median seconds between requests on one
+        connection) since the last call; the log starts again empty."""
+        log = os.path.join(self.scratch, "access.log")
+        with open(log) as f:
+            rows = [line.split() for line in f if line.strip()]
+        open(log, "w").close()  # nginx appends, so it goes on at the new end
+        times = {}
+        for stamp, connection in rows:
+            times.setdefault(connection, []).append(float(stamp))
+        gaps = [b - a for ts in times.values() for a, b in zip(ts, ts[1:])]
+        return len(rows), len(times), statistics.median(gaps) if gaps else 0.0
 
     def stop(self):
         if not self.proc or self.proc.poll() is not None:
@@ -280,6 +295,7 @@ def main():
             with open(curlrc, "w", encoding="utf-8") as f:
                 f.write(curl_config(items, curlto))
             nginx.start()
+            nginx.take_log()
             download = ("setup.exe silent (download, nginx)", "native curl, one connection")
 
         ways = {
@@ -294,11 +310,14 @@ def main():
             ways[download[1]] = (lambda: ["curl", "-sS", "--fail", "--noproxy", "*", "--create-dirs", "-K", curlrc],
                                  curlto)
         results = {k: [] for k in ways}
+        served = {}
         for rnd in range(args.runs + 1):  # round 0 warms up
             for what, (cmd, where) in ways.items():
                 reset()
                 wall, rss = timed(cmd(), env)
                 verify(client, where, what)
+                if download and what in download:
+                    served[what] = nginx.take_log()
                 if rnd:
                     results[what].append((wall, rss))
             print(f"round {rnd} done", flush=True)
@@ -319,6 +338,11 @@ def main():
             print(f"\ndownload way: {rate[download[0]]:.0f} MiB/s against curl's {rate[download[1]]:.0f} MiB/s, "
                   f"{rate[download[0]] / rate[download[1]]:.2f} × curl (goal: at least 0.80); the installer fetches "
                   "three files at once, a number nothing outside the program sets, so one connection is not measured")
+            for what in download:
+                requests, connections, gap = served[what]
+                print(f"{what}, last run: {requests} requests on {connections} "
+                      f"connection{'s' if connections != 1 else ''}, {gap * 1000:.2f} ms from one request "
+                      "to the next on a connection (median)")
         else:
             print(f"\ndownload way (nginx vs curl): {skipped}")
     finally:

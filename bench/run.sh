@@ -21,7 +21,8 @@ if ! command -v nginx >/dev/null && [[ ! -x /usr/sbin/nginx ]] && [[ $(id -u) ==
 fi
 rm -rf "$work"
 mkdir -p "$work"
-cp -a "$root/build-x64/wineprefix" "$work/prefix"
+# The tests' prefix when they have run; else the session makes a fresh one.
+if [[ -d $root/build-x64/wineprefix ]]; then cp -a "$root/build-x64/wineprefix" "$work/prefix"; fi
 export WINEPREFIX=$work/prefix BENCH_WORK=$work WINEDEBUG=-all
 source "$root/scripts/wine-session.sh"
 skin_session_start x86_64
