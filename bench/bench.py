@@ -341,8 +341,9 @@ def main():
             for what in download:
                 requests, connections, gap = served[what]
                 print(f"{what}, last run: {requests} requests on {connections} "
-                      f"connection{'s' if connections != 1 else ''}, {gap * 1000:.2f} ms from one request "
-                      "to the next on a connection (median)")
+                      f"connection{'s' if connections != 1 else ''}, "
+                      f"{'%.0f ms' % (gap * 1000) if gap >= 0.001 else 'under 1 ms'} from one request "
+                      "to the next on a connection (median; nginx logs whole milliseconds)")
         else:
             print(f"\ndownload way (nginx vs curl): {skipped}")
     finally:
