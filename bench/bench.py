@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Install benchmark: prints figures, passes or fails only on a wrong install.
 
-    bash bench/run.sh [--size MiB] [--runs N]     (default 300 MiB, 5 runs)
+    bash bench/run.sh [--size MiB] [--runs N] [--no-download]   (default 300 MiB, 5 runs)
 
 Generates a deterministic client (nested folders with Chinese names and
 spaces; incompressible, text and executable-like files, mostly small, a few
