@@ -103,4 +103,62 @@ TEST(NetBench, DISABLED_ManySmallFilesByConnections) {
     }
 }
 
+class Discard : public IBodySink {
+public:
+    bool Begin(const HttpAnswer&) override { return true; }
+    bool Write(const uint8_t*, uint32_t count) override {
+        bytes += count;
+        return true;
+    }
+    uint64_t bytes = 0;
+};
+
+// Where one small file's time goes: the request alone on a kept session,
+// the request with a session of its own, and the whole fetch-verify-write.
+TEST(NetBench, DISABLED_PhasesOfASmallFile) {
+    REQUIRE_SERVER();
+    const int kFiles = 300;
+    std::vector<UpdateItem> items(kFiles);
+    CreateDirectoryW(net_test::ServedPath(L"phases").c_str(), nullptr);
+    for (int i = 0; i < kFiles; ++i) {
+        auto body = net_test::Pattern(4096 + (i * 541) % 16384);
+        std::wstring name = L"p" + std::to_wstring(i) + L".bin";
+        ASSERT_TRUE(testing_util::WriteAll(net_test::ServedPath(L"phases\\" + name), body));
+        UpdateItem& item = items[size_t(i)];
+        item.size = int32_t(body.size());
+        wcscpy(item.file, name.c_str());
+        wcscpy(item.url, net_test::Url(L"phases/" + name).c_str());
+        ASSERT_TRUE(DigestOfBuffer(item.md5, body.data(), uint32_t(body.size())));
+    }
+    LARGE_INTEGER t0, t1;
+    {
+        CInternet net;
+        Discard sink;
+        QueryPerformanceCounter(&t0);
+        for (const UpdateItem& item : items)
+            EXPECT_EQ(FetchEnd::kComplete, net.Fetch(item.url, 0, nullptr, 0, sink, nullptr));
+        QueryPerformanceCounter(&t1);
+        printf("%d requests, one session: %.2f ms each\n", kFiles, 1000 * Seconds(t0, t1) / kFiles);
+    }
+    {
+        Discard sink;
+        QueryPerformanceCounter(&t0);
+        for (const UpdateItem& item : items) {
+            CInternet net;
+            EXPECT_EQ(FetchEnd::kComplete, net.Fetch(item.url, 0, nullptr, 0, sink, nullptr));
+        }
+        QueryPerformanceCounter(&t1);
+        printf("%d requests, a session each: %.2f ms each\n", kFiles, 1000 * Seconds(t0, t1) / kFiles);
+    }
+    {
+        testing_util::TempDir dir;
+        QueryPerformanceCounter(&t0);
+        for (const UpdateItem& item : items) EXPECT_TRUE(DownloadItem(dir.path().c_str(), nullptr, &item));
+        QueryPerformanceCounter(&t1);
+        printf("%d files fetched, verified and written: %.2f ms each\n", kFiles,
+               1000 * Seconds(t0, t1) / kFiles);
+    }
+}
+
 }  // namespace
+
