@@ -129,7 +129,13 @@ struct Partial {
     uint64_t have = 0;
     std::wstring validator;
     XMD5 md5;
+    bool sidecar = false;  // one may lie beside the file
 };
+
+// Bodies smaller than this are not worth a sidecar: cut, they are fetched
+// again whole, and the thousands of small files of a client are spared a
+// file written and deleted beside each.
+constexpr uint64_t kResumableSize = 1u << 20;
 
 // Opens (or makes) the partial file and hashes what it holds, or empties it
 // when it cannot be continued. The file is held without sharing, so a second
@@ -138,9 +144,13 @@ bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* ite
     p->file.reset(CreateFileW(data, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!p->file) return false;
+    const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
     p->md5.Init();
     p->have = 0;
     p->validator.clear();
+    // The usual case: nothing was left, so there is nothing to check.
+    p->sidecar = !made;
+    if (made) return true;
     LARGE_INTEGER size = {};
     std::wstring md5;
     if (!GetFileSizeEx(p->file.get(), &size) || size.QuadPart <= 0 ||
@@ -148,6 +158,7 @@ bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* ite
         !DigestsMatch(md5.c_str(), item->md5)) {
         p->validator.clear();
         DeleteFileW(side);
+        p->sidecar = false;
         return Truncate(p->file.get());
     }
     static constexpr DWORD kBlock = 1 << 16;
@@ -165,6 +176,7 @@ bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* ite
         p->md5.Init();
         p->validator.clear();
         DeleteFileW(side);
+        p->sidecar = false;
         return Truncate(p->file.get());
     }
     p->have = uint64_t(size.QuadPart);
@@ -217,14 +229,16 @@ public:
             return true;
         }
         // A whole body: whatever the file held is of no use.
-        if (!Truncate(partial_.file.get())) return false;
+        if (partial_.have > 0 && !Truncate(partial_.file.get())) return false;
         partial_.md5.Init();
         partial_.have = 0;
         partial_.validator = answer.validator;
-        if (answer.validator.empty()) {
-            DeleteFileW(run_.side);
+        if (answer.validator.empty() || size < kResumableSize) {
+            if (partial_.sidecar) DeleteFileW(run_.side);
+            partial_.sidecar = false;
             return true;
         }
+        partial_.sidecar = true;
         return WriteSidecar(run_.side, run_.item->md5, answer.validator);
     }
 
@@ -276,8 +290,14 @@ Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
         // Continued bytes may be what spoilt it: once more from the start.
         return resumed ? Attempt::kTransient : Attempt::kPermanent;
     }
-    if (!MoveOverTarget(run.data, run.path)) return Attempt::kNotReplaced;
-    DeleteFileW(run.side);
+    if (!MoveOverTarget(run.data, run.path)) {
+        // Kept whole and verified for the next run, which finds it by its
+        // sidecar, however small it is.
+        if (!partial.sidecar && !partial.validator.empty())
+            WriteSidecar(run.side, run.item->md5, partial.validator);
+        return Attempt::kNotReplaced;
+    }
+    if (partial.sidecar) DeleteFileW(run.side);
     return Attempt::kInstalled;
 }
 
