@@ -144,17 +144,15 @@ struct InnerArchive {
     }
 };
 
-struct CopyContext {
-    HANDLE file;
-    IInstallReport* report;
-};
+// Goes on with a copy until a stop is asked for.
+class UnlessStopped : public EntryProgress {
+public:
+    explicit UnlessStopped(IInstallReport& report) : report_(report) {}
+    bool Piece(uint32_t) override { return !report_.StopRequested(); }
 
-bool CopyPieceToFile(const void* bytes, uint32_t count, void* context) {
-    auto* c = static_cast<CopyContext*>(context);
-    DWORD written = 0;
-    return !c->report->StopRequested() && WriteFile(c->file, bytes, count, &written, nullptr) &&
-           written == count;
-}
+private:
+    IInstallReport& report_;
+};
 
 // The inner archive as it lies in the payload, offset bytes into it: read
 // from the payload's file where there is one (the system's cache, not this
@@ -188,9 +186,10 @@ bool OpenInnerArchive(const InstallJob& job, InnerArchive& inner, IInstallReport
             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
             FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         if (!inner.tempFile) DeleteFileW(inner.tempPath);
-        CopyContext context{inner.tempFile.get(), &report};
+        UnlessStopped progress(report);
+        WriteContext context{inner.tempFile.get(), &progress};
         LARGE_INTEGER length = {};
-        if (inner.tempFile && payload->Read(index, CopyPieceToFile, &context) &&
+        if (inner.tempFile && payload->Read(index, WritePiece, &context) &&
             GetFileSizeEx(inner.tempFile.get(), &length)) {
             // Read back through the open handle's sharing: the copy has no
             // other name to be opened by. Read whole but no archive: memory

@@ -32,6 +32,7 @@ long SeekWithin(uint64_t* position, uint64_t size, ZPOS64_T offset, int origin) 
 struct MemoryCursor {
     const ZipMemorySource* source;
     uint64_t position;
+    uint64_t Size() const { return source->size; }
 };
 
 voidpf ZCALLBACK MemoryOpen(voidpf opaque, const void*, int mode) {
@@ -48,21 +49,8 @@ uLong ZCALLBACK MemoryRead(voidpf, voidpf stream, void* buf, uLong size) {
     return n;
 }
 
+// Sources are read-only.
 uLong ZCALLBACK MemoryWrite(voidpf, voidpf, const void*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK MemoryTell(voidpf, voidpf stream) {
-    return static_cast<MemoryCursor*>(stream)->position;
-}
-
-long ZCALLBACK MemorySeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* cursor = static_cast<MemoryCursor*>(stream);
-    return SeekWithin(&cursor->position, cursor->source->size, offset, origin);
-}
-
-int ZCALLBACK MemoryClose(voidpf, voidpf stream) {
-    delete static_cast<MemoryCursor*>(stream);
-    return 0;
-}
 
 int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 
@@ -80,6 +68,7 @@ struct WindowCursor {
     std::unique_ptr<uint8_t[]> buffer;
     uint64_t bufferStart;
     uint32_t bufferLength;
+    uint64_t Size() const { return window->size; }
 };
 
 HANDLE OpenShared(const wchar_t* path) {
@@ -144,32 +133,41 @@ uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buf, uLong size) {
     return static_cast<uLong>(done);
 }
 
-ZPOS64_T ZCALLBACK WindowTell(voidpf, voidpf stream) {
-    return static_cast<WindowCursor*>(stream)->position;
+// What both kinds of source do alike: position, seek, close; never write.
+template <class Cursor>
+ZPOS64_T ZCALLBACK Tell(voidpf, voidpf stream) {
+    return static_cast<Cursor*>(stream)->position;
 }
 
-long ZCALLBACK WindowSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* cursor = static_cast<WindowCursor*>(stream);
-    return SeekWithin(&cursor->position, cursor->window->size, offset, origin);
+template <class Cursor>
+long ZCALLBACK Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto* cursor = static_cast<Cursor*>(stream);
+    return SeekWithin(&cursor->position, cursor->Size(), offset, origin);
 }
 
-int ZCALLBACK WindowClose(voidpf, voidpf stream) {
-    delete static_cast<WindowCursor*>(stream);
+template <class Cursor>
+int ZCALLBACK Close(voidpf, voidpf stream) {
+    delete static_cast<Cursor*>(stream);
     return 0;
+}
+
+template <class Cursor>
+void Fill(zlib_filefunc64_def* functions, open64_file_func open, read_file_func read, void* source) {
+    *functions = {};
+    functions->zopen64_file = open;
+    functions->zread_file = read;
+    functions->zwrite_file = MemoryWrite;
+    functions->ztell64_file = Tell<Cursor>;
+    functions->zseek64_file = Seek<Cursor>;
+    functions->zclose_file = Close<Cursor>;
+    functions->zerror_file = MemoryError;
+    functions->opaque = source;
 }
 
 }  // namespace
 
 void FillFileWindowFunctions(zlib_filefunc64_def* functions, const ZipFileWindow* window) {
-    *functions = {};
-    functions->zopen64_file = WindowOpen;
-    functions->zread_file = WindowRead;
-    functions->zwrite_file = MemoryWrite;
-    functions->ztell64_file = WindowTell;
-    functions->zseek64_file = WindowSeek;
-    functions->zclose_file = WindowClose;
-    functions->zerror_file = MemoryError;
-    functions->opaque = const_cast<ZipFileWindow*>(window);
+    Fill<WindowCursor>(functions, WindowOpen, WindowRead, const_cast<ZipFileWindow*>(window));
 }
 
 uint64_t ReadFileWindow(const ZipFileWindow& window, void* buffer, uint64_t count) {
@@ -179,13 +177,5 @@ uint64_t ReadFileWindow(const ZipFileWindow& window, void* buffer, uint64_t coun
 }
 
 void FillMemoryFileFunctions(zlib_filefunc64_def* functions, const ZipMemorySource* source) {
-    *functions = {};
-    functions->zopen64_file = MemoryOpen;
-    functions->zread_file = MemoryRead;
-    functions->zwrite_file = MemoryWrite;
-    functions->ztell64_file = MemoryTell;
-    functions->zseek64_file = MemorySeek;
-    functions->zclose_file = MemoryClose;
-    functions->zerror_file = MemoryError;
-    functions->opaque = const_cast<ZipMemorySource*>(source);
+    Fill<MemoryCursor>(functions, MemoryOpen, MemoryRead, const_cast<ZipMemorySource*>(source));
 }

@@ -273,85 +273,57 @@ bool CImage::LoadJpeg(const void* data, uint32_t size) {
     return pixels && Adopt(std::move(pixels), int(w), int(h));
 }
 
-bool CImage::LoadFromResource(HMODULE module, uint16_t id, const wchar_t* type) {
-    XData bytes;
-    if (!ReadResourceBytes(bytes, module, id, type)) {
+bool CImage::DecodeRead(bool read, const XData& bytes, bool (CImage::*decode)(const void*, uint32_t)) {
+    if (!read) {
         Release();
         return false;
     }
-    return LoadFromMemory(bytes.data, bytes.size);
+    return (this->*decode)(bytes.data, bytes.size);
+}
+
+bool CImage::LoadFromResource(HMODULE module, uint16_t id, const wchar_t* type) {
+    XData bytes;
+    return DecodeRead(ReadResourceBytes(bytes, module, id, type), bytes, &CImage::LoadFromMemory);
 }
 
 bool CImage::LoadFromFile(const wchar_t* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadFromMemory(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadFromMemory);
 }
 
 bool CImage::LoadFromFileA(const char* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadFromMemory(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadFromMemory);
 }
 
 bool CImage::LoadPngFile(const wchar_t* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadPng(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadPng);
 }
 
 bool CImage::LoadPngFileA(const char* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadPng(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadPng);
 }
 
 bool CImage::LoadPngResource(HMODULE module, uint16_t id) {
     XData bytes;
-    if (!ReadResourceBytes(bytes, module, id, L"png")) {
-        Release();
-        return false;
-    }
-    return LoadPng(bytes.data, bytes.size);
+    return DecodeRead(ReadResourceBytes(bytes, module, id, L"png"), bytes, &CImage::LoadPng);
 }
 
 bool CImage::LoadJpegFile(const wchar_t* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadJpeg(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadJpeg);
 }
 
 bool CImage::LoadJpegFileA(const char* path) {
     XData bytes;
-    if (!ReadFileBytes(bytes, path)) {
-        Release();
-        return false;
-    }
-    return LoadJpeg(bytes.data, bytes.size);
+    return DecodeRead(ReadFileBytes(bytes, path), bytes, &CImage::LoadJpeg);
 }
 
 bool CImage::LoadJpegFromPngResource(HMODULE module, uint16_t id) {
     XData bytes;
-    if (!ReadResourceBytes(bytes, module, id, L"png")) {
-        Release();
-        return false;
-    }
-    return LoadJpeg(bytes.data, bytes.size);
+    return DecodeRead(ReadResourceBytes(bytes, module, id, L"png"), bytes, &CImage::LoadJpeg);
 }
 
 bool CImage::Create(int width, int height, int bitsPerPixel, const void* pixels) {

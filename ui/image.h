@@ -9,6 +9,8 @@
 
 #include "support/handle.h"
 
+class XData;
+
 class IImage {
 public:
     virtual bool LoadFromResource(HMODULE module, uint16_t id, const wchar_t* type) = 0;
@@ -71,6 +73,8 @@ public:
     HICON CreateIcon() override;
 
 private:
+    // Decodes what a read gave, or empties the image when the read failed.
+    bool DecodeRead(bool read, const XData& bytes, bool (CImage::*decode)(const void*, uint32_t));
     // Takes the decoded buffer and makes the drawable bitmap from it.
     bool Adopt(std::unique_ptr<uint8_t[]> pixels, int width, int height);
 
