@@ -47,7 +47,8 @@ public:
     virtual int AddDirectory(const wchar_t* baseUrl, const wchar_t* directory,
                              const wchar_t* prefix) = 0;
     virtual UpdateItem* GetItem(uint32_t index) = 0;
-    virtual UpdateItem* GetItemAt(uint32_t index) = 0;  // 10, same as GetItem
+    // Answers exactly as GetItem; the interface keeps both entries in its order.
+    virtual UpdateItem* GetItemAt(uint32_t index) = 0;
     virtual const wchar_t* GetVersion() = 0;
     virtual void SetVersion(const wchar_t* text) = 0;
     virtual ~IUpdateInfo() = default;
