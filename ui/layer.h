@@ -56,6 +56,8 @@ public:
     virtual Anchor* GetAnchor() = 0;
     // No new layout until Layout is called.
     virtual void SetAnchor(const Anchor& anchor) = 0;
+    // UserValue1..4 and the user flag: values the application keeps on a
+    // layer; the toolkit never reads them.
     virtual int GetUserValue1() = 0;
     virtual void SetUserValue1(int value) = 0;
     // Never null.
@@ -92,6 +94,8 @@ public:
     virtual void SetCursorKind(int kind) = 0;
     virtual IWindow* GetWindow() = 0;
     virtual void SetWindow(IWindow* window) = 0;
+    // Content of kind A to D handed over by the window; false when the
+    // layer kind does not take it.
     virtual bool LoadContentA(uintptr_t value) = 0;
     virtual bool LoadContentB(uintptr_t value) = 0;
     virtual bool LoadContentC(uintptr_t value) = 0;

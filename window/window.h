@@ -82,6 +82,9 @@ public:
     virtual void OnSize() = 0;
     virtual void TakeFocus() = 0;
     virtual void DropFocus() = 0;
+    // Application-defined notices: each calls the hook of the same letter
+    // (OnBroadcastA..C) on every layer. The interface's lettered names and
+    // their order are part of its contract with layer kinds and callers.
     virtual void BroadcastA() = 0;
     virtual void BroadcastB() = 0;
     virtual void BroadcastC() = 0;
@@ -114,9 +117,12 @@ public:
     virtual HWND GetHandle() = 0;
     virtual HWND GetParentHandle() = 0;
     virtual IRender* GetRender() = 0;
+    // The same renderer as GetRender; both entries keep their places.
     virtual IRender* GetRenderAlt() = 0;
     virtual int32_t GetId() = 0;
     virtual void SetId(int32_t id) = 0;
+    // Two values the application may keep on a window; the window never
+    // reads them.
     virtual int32_t GetTagA() = 0;
     virtual void SetTagA(int32_t value) = 0;
     virtual int32_t GetTagB() = 0;
@@ -153,7 +159,9 @@ public:
     virtual UINT GetFlashTimerId() = 0;
     virtual void SetFlashTimerId(UINT id) = 0;
 
-    // Layer list.
+    // Layer list. Content comes in four kinds, A to D, each handed to the
+    // layer's LoadContent of the same letter; a layer kind that does not
+    // take a kind answers false (none of this program's takes any).
     virtual bool SetBackgroundContentA(uintptr_t value) = 0;
     virtual bool SetBackgroundContentB(uintptr_t value) = 0;
     virtual bool SetBackgroundContentC(uintptr_t value) = 0;
@@ -166,6 +174,7 @@ public:
     virtual bool SetLayerContentB(int index, uintptr_t value) = 0;
     virtual bool SetLayerContentC(int index, uintptr_t value) = 0;
     virtual bool SetLayerContentD(int index, uintptr_t value) = 0;
+    // Passed to the layer's QueryA or QueryB; 0 without such a layer.
     virtual int64_t QueryLayerA(int index, uintptr_t a, uintptr_t b) = 0;
     virtual int64_t QueryLayerB(int index, uintptr_t a, uintptr_t b) = 0;
     // Client coordinates; -1 when no visible layer is there.
