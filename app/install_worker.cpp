@@ -723,43 +723,62 @@ bool JoinInstallPath(wchar_t* out, const wchar_t* dir, const wchar_t* name) {
 
 namespace {
 
-bool WriteEntryTo(XZip& zip, int index, const wchar_t* path, EntryProgress& progress) {
-    wchar_t folder[MAX_PATH];
-    wcsncpy(folder, path, MAX_PATH - 1);
-    folder[MAX_PATH - 1] = 0;
-    wchar_t* cut = wcsrchr(folder, L'\\');
-    if (!cut) return false;
-    *cut = 0;
-    wchar_t temp[MAX_PATH] = {};
-    // A folder too long for a temporary name beside it gets the file written
-    // in place; that is the only case an interrupted write can truncate.
-    bool direct = !GetTempFileNameW(folder, L"~in", 0, temp);
-    const wchar_t* target = direct ? path : temp;
-    bool ok;
-    {
-        UniqueFile file(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+// A temporary file "~inXXXX.tmp" (the form GetTempFileName gives and the
+// sweeper knows) beside the target, made and opened in one step, with
+// DELETE access so that it can be renamed through its handle: per file two
+// openings fewer than GetTempFileName's make-and-close and a rename by name.
+UniqueFile CreateEntryTemp(const wchar_t* path, wchar_t temp[MAX_PATH]) {
+    static std::atomic<uint32_t> next{GetTickCount() ^ (GetCurrentProcessId() << 4)};
+    const wchar_t* name = wcsrchr(path, L'\\');
+    if (!name) return UniqueFile();
+    const int folder = int(name - path);
+    for (int tries = 0; tries < 64; ++tries) {
+        const uint32_t n = next++ & 0xFFFF;
+        if (n == 0) continue;
+        const int length = swprintf(temp, MAX_PATH, L"%.*ls\\~in%x.tmp", folder, path, n);
+        if (length <= 0 || length >= MAX_PATH) return UniqueFile();
+        UniqueFile file(CreateFileW(temp, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file && direct) {
-            // A read-only target cannot be opened for writing.
-            DWORD attributes = GetFileAttributesW(path);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-                SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-                file.reset(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-            }
-        }
-        if (!file) {
-            if (!direct) DeleteFileW(temp);
-            return false;
-        }
-        WriteContext context{file.get(), &progress};
-        ok = zip.Read(index, WritePiece, &context);
+        if (file) return file;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
-    if (direct) {
-        if (!ok) DeleteFileW(path);
-        return ok;
+    return UniqueFile();
+}
+
+// Writes the entry in place, for a folder too long for a temporary name
+// beside the target: the only case an interrupted write can truncate.
+bool WriteEntryInPlace(XZip& zip, int index, const wchar_t* path, EntryProgress& progress) {
+    UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) {
+        // A read-only target cannot be opened for writing.
+        DWORD attributes = GetFileAttributesW(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+            file.reset(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+        }
     }
-    if (ok && MoveOverTarget(temp, path)) return true;
+    if (!file) return false;
+    WriteContext context{file.get(), &progress};
+    const bool ok = zip.Read(index, WritePiece, &context);
+    file.reset();
+    if (!ok) DeleteFileW(path);
+    return ok;
+}
+
+bool WriteEntryTo(XZip& zip, int index, const wchar_t* path, EntryProgress& progress) {
+    wchar_t temp[MAX_PATH] = {};
+    UniqueFile file = CreateEntryTemp(path, temp);
+    if (!file) return WriteEntryInPlace(zip, index, path, progress);
+    WriteContext context{file.get(), &progress};
+    if (zip.Read(index, WritePiece, &context)) {
+        if (RenameOpenFileOver(file.get(), path)) return true;
+        file.reset();
+        if (MoveOverTarget(temp, path)) return true;
+    }
+    file.reset();
     DeleteFileW(temp);
     return false;
 }

@@ -30,7 +30,9 @@ NAMES = ["数据", "资源 包", "地图", "Sound FX", "界面 UI", "模型", "�
 def make_client(dest, size_mib, seed=13):
     rng = random.Random(seed)
     total = size_mib << 20
-    files = max(30, size_mib * 10)  # 300 MiB: 3,000 files
+    # 300 MiB: 3,000 files. The installer records at most 10,000 entries,
+    # files and folders, so larger clients have larger files, as real ones do.
+    files = min(max(30, size_mib * 10), 8000)
     big = [total * f // 100 for f in (12, 9, 7, 5)]  # a few large files: a third
     small_total = total - sum(big)
     folders = [""]

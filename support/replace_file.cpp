@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "support/data.h"
@@ -28,6 +31,20 @@ bool MoveOverTarget(const wchar_t* temporary, const wchar_t* target) {
     }
     SetLastError(error);
     return false;
+}
+
+bool RenameOpenFileOver(void* file, const wchar_t* target) {
+    if (!file || !target) return false;
+    const size_t length = wcslen(target);
+    const size_t bytes = sizeof(FILE_RENAME_INFO) + length * sizeof(wchar_t);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bytes]());
+    if (!buffer) return false;
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.get());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = DWORD(length * sizeof(wchar_t));
+    std::memcpy(info->FileName, target, (length + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(file, FileRenameInfo, info, DWORD(bytes)) != FALSE;
 }
 
 bool SaveReplacing(const wchar_t* path, const void* bytes, uint32_t count) {

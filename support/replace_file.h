@@ -22,6 +22,12 @@ extern const wchar_t kReplacingSuffix[];
 // caller to remove, and GetLastError tells why the move failed.
 bool MoveOverTarget(const wchar_t* temporary, const wchar_t* target);
 
+// The same for a temporary still open (file is a HANDLE with DELETE access):
+// renamed through its handle, which spares the system opening it again.
+// False when the rename is refused, a read-only target among other reasons:
+// the caller then closes the file and calls MoveOverTarget.
+bool RenameOpenFileOver(void* file, const wchar_t* target);
+
 // Makes bytes the whole content of path: written to path + kReplacingSuffix,
 // flushed (a rename can reach the disk before the data it names), then moved
 // over path. For records that must survive a crash; on failure the

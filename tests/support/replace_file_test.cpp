@@ -135,3 +135,35 @@ TEST(ReplacingFiles, SavesWholeOrNotAtAll) {
     EXPECT_FALSE(SaveReplacing(path.c_str(), nullptr, 1));
     EXPECT_EQ(Bytes("third"), ReadAll(path));
 }
+
+// An open temporary is renamed through its handle over a missing or plain
+// target. Windows refuses a read-only one (Wine does not): either way the
+// caller's fallback, the move by name, ends with the new file in place.
+TEST(ReplacingFiles, RenamesAnOpenFileThroughItsHandle) {
+    for (Target kind : {Target::kMissing, Target::kPlain, Target::kReadOnly}) {
+        SCOPED_TRACE(int(kind));
+        TempDir dir;
+        const std::wstring target = dir / L"数据.pak";
+        const std::wstring temporary = dir / L"~in2b.tmp";
+        Prepare(target, kind);
+        bool renamed;
+        {
+            UniqueFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(file);
+            DWORD written = 0;
+            ASSERT_TRUE(WriteFile(file.get(), "new", 3, &written, nullptr));
+            renamed = RenameOpenFileOver(file.get(), target.c_str());
+        }
+        if (kind != Target::kReadOnly) {
+            EXPECT_TRUE(renamed);
+        }
+        if (!renamed) {
+            EXPECT_EQ(Bytes("old"), ReadAll(target));
+            EXPECT_TRUE(MoveOverTarget(temporary.c_str(), target.c_str()));
+        }
+        EXPECT_EQ(Bytes("new"), ReadAll(target));
+        EXPECT_FALSE(FileExists(temporary));
+        Unprotect(target);
+    }
+}
