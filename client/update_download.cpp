@@ -141,7 +141,8 @@ constexpr uint64_t kResumableSize = 1u << 20;
 // when it cannot be continued. The file is held without sharing, so a second
 // installer in the same folder cannot write into it at the same time.
 bool OpenPartial(const wchar_t* data, const wchar_t* side, const UpdateItem* item, Partial* p) {
-    p->file.reset(CreateFileW(data, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // DELETE: a whole file is renamed into place through this handle.
+    p->file.reset(CreateFileW(data, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!p->file) return false;
     const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
@@ -284,13 +285,14 @@ Attempt Finish(EntryRun& run, Partial& partial, bool resumed) {
     wchar_t digest[33] = {};
     HexDigest(partial.md5, digest);
     const bool good = partial.have == uint64_t(run.item->size) && DigestsMatch(digest, run.item->md5);
+    const bool renamed = good && RenameOpenFileOver(partial.file.get(), run.path);
     partial.file.reset();
     if (!good) {
         DropPartial(run);
         // Continued bytes may be what spoilt it: once more from the start.
         return resumed ? Attempt::kTransient : Attempt::kPermanent;
     }
-    if (!MoveOverTarget(run.data, run.path)) {
+    if (!renamed && !MoveOverTarget(run.data, run.path)) {
         // Kept whole and verified for the next run, which finds it by its
         // sidecar, however small it is.
         if (!partial.sidecar && !partial.validator.empty())
