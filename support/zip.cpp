@@ -380,17 +380,23 @@ bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
     if (entry.encrypted && !hasPassword_) return false;
     if (unzOpenCurrentFilePassword(handle_, entry.encrypted ? password_.c_str() : nullptr) != UNZ_OK)
         return false;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[chunk]);
+    // One buffer for the reader's life: thousands of entries would otherwise
+    // each take and give back a large block of the heap.
+    if (bufferSize_ < chunk) {
+        buffer_.reset(new (std::nothrow) char[chunk]);
+        bufferSize_ = buffer_ ? chunk : 0;
+    }
+    char* buffer = buffer_.get();
     bool ok = buffer != nullptr;
     uint64_t total = 0;
     while (ok) {
-        int n = unzReadCurrentFile(handle_, buffer.get(), chunk);
+        int n = unzReadCurrentFile(handle_, buffer, chunk);
         if (n < 0) ok = false;
         if (n <= 0) break;
         total += uint32_t(n);
         // More bytes than the directory promised means a lying archive.
         if (total > entry.size) ok = false;
-        else if (!sink(buffer.get(), uint32_t(n), context)) ok = false;
+        else if (!sink(buffer, uint32_t(n), context)) ok = false;
     }
     // A stored entry read with the wrong password, or damaged data, shows
     // only here, as a CRC error.

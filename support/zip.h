@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ private:
     std::string password_;
     bool hasPassword_ = false;
     std::vector<Entry> entries_;
+    std::unique_ptr<char[]> buffer_;  // Read's pieces
+    uint32_t bufferSize_ = 0;
 };
 
 // The archive password shared by the payload, the inner archive and the
