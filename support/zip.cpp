@@ -243,6 +243,7 @@ bool XZip::OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t siz
 // Records every entry's position and stored name once, so that index access
 // and Find need no walk through the central directory.
 bool XZip::FinishOpen(const char* password) {
+    directoryDamaged_ = false;
     if (!handle_) return false;
     entries_.clear();
     hasPassword_ = password != nullptr;
@@ -273,6 +274,7 @@ bool XZip::FinishOpen(const char* password) {
         rc = unzGoToNextFile(handle_);
     }
     if (rc != UNZ_END_OF_LIST_OF_FILE) {
+        directoryDamaged_ = true;
         unzClose(handle_);
         handle_ = nullptr;
         entries_.clear();
@@ -332,6 +334,28 @@ bool XZip::GetEntryInfo(int index, ZipEntryInfo* info) {
     return true;
 }
 
+bool XZip::GetEntryRecord(int index, ZipEntryRecord* record) {
+    unz_file_info64 info;
+    if (!record || !GoTo(index) ||
+        unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
+    // Read again rather than taken from the entry list, which keeps a name
+    // only as long as Find can use it.
+    std::string name(info.size_filename, '\0');
+    if (!name.empty() && unzGetCurrentFileInfo64(handle_, nullptr, &name[0], uLong(name.size()), nullptr,
+                                                 0, nullptr, 0) != UNZ_OK)
+        return false;
+    record->name.swap(name);
+    record->dosDate = uint32_t(info.dosDate);
+    record->externalAttributes = uint32_t(info.external_fa);
+    record->versionMadeBy = uint16_t(info.version);
+    record->flags = uint16_t(info.flag);
+    record->crc = uint32_t(info.crc);
+    record->compressedSize = info.compressed_size;
+    record->uncompressedSize = info.uncompressed_size;
+    return true;
+}
+
 bool XZip::IsDirectory(int index) {
     ZipEntryInfo info;
     return GetEntryInfo(index, &info) && (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -373,13 +397,10 @@ uint64_t XZip::SizeOf(int index) const {
 }
 
 bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
+    readFailure_ = ReadFailure::kNoEntry;
     if (!sink || chunk == 0 || !GoTo(index)) return false;
     const Entry& entry = entries_[index];
-    // The reader decrypts whenever it is given a password, so only entries
-    // flagged as encrypted get it.
-    if (entry.encrypted && !hasPassword_) return false;
-    if (unzOpenCurrentFilePassword(handle_, entry.encrypted ? password_.c_str() : nullptr) != UNZ_OK)
-        return false;
+    readFailure_ = ReadFailure::kCannotOpen;
     // One buffer for the reader's life: thousands of entries would otherwise
     // each take and give back a large block of the heap.
     if (bufferSize_ < chunk) {
@@ -387,21 +408,30 @@ bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
         bufferSize_ = buffer_ ? chunk : 0;
     }
     char* buffer = buffer_.get();
-    bool ok = buffer != nullptr;
+    // The reader decrypts whenever it is given a password, so only entries
+    // flagged as encrypted get it.
+    if (!buffer || (entry.encrypted && !hasPassword_) ||
+        unzOpenCurrentFilePassword(handle_, entry.encrypted ? password_.c_str() : nullptr) != UNZ_OK)
+        return false;
+    ReadFailure failure = ReadFailure::kNone;
     uint64_t total = 0;
-    while (ok) {
+    while (failure == ReadFailure::kNone) {
         int n = unzReadCurrentFile(handle_, buffer, chunk);
-        if (n < 0) ok = false;
+        if (n < 0) failure = ReadFailure::kData;
         if (n <= 0) break;
         total += uint32_t(n);
         // More bytes than the directory promised means a lying archive.
-        if (total > entry.size) ok = false;
-        else if (!sink(buffer, uint32_t(n), context)) ok = false;
+        if (total > entry.size) failure = ReadFailure::kData;
+        else if (!sink(buffer, uint32_t(n), context)) failure = ReadFailure::kCancelled;
     }
     // A stored entry read with the wrong password, or damaged data, shows
-    // only here, as a CRC error.
+    // only here, as a CRC error; the reader checks it only once the whole
+    // entry was read.
     const int closed = unzCloseCurrentFile(handle_);
-    return ok && closed == UNZ_OK && total == entry.size;
+    if (failure == ReadFailure::kNone && total != entry.size) failure = ReadFailure::kShort;
+    if (failure == ReadFailure::kNone && closed != UNZ_OK) failure = ReadFailure::kCrc;
+    readFailure_ = failure;
+    return failure == ReadFailure::kNone;
 }
 
 bool XZip::PlainRange(int index, uint64_t* offset, uint64_t* size) {

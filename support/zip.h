@@ -33,6 +33,19 @@ struct ZipEntryInfo {
     int32_t uncompressedSize;
 };
 
+// An entry's central directory record as the archive holds it, nothing
+// decoded or made safe: what copying the entry into another archive keeps.
+struct ZipEntryRecord {
+    std::string name;  // the stored bytes, whole
+    uint32_t dosDate;  // local time, DOS date in the high word
+    uint32_t externalAttributes;
+    uint16_t versionMadeBy;  // host in the high byte
+    uint16_t flags;  // general purpose: bit 0 encrypted, bit 11 name in UTF-8
+    uint32_t crc;
+    uint64_t compressedSize;
+    uint64_t uncompressedSize;
+};
+
 class XZip {
 public:
     XZip();
@@ -47,6 +60,10 @@ public:
     // An archive that is bytes offset .. offset + size of the file.
     bool OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
                             const char* password);
+    // After an open failed: true when the archive was recognised but its
+    // central directory could not be read through, false when it was no
+    // archive at all (or could not be read).
+    bool DirectoryDamaged() const { return directoryDamaged_; }
     // True when nothing was open or the reader closed cleanly.
     bool Close();
     bool IsOpen() const { return handle_ != nullptr; }
@@ -65,6 +82,8 @@ public:
     bool ExtractByName(const wchar_t* name, XData* out);
     // index -1 answers the entry count in info->index.
     bool GetEntryInfo(int index, ZipEntryInfo* info);
+    // Read afresh from the central directory; false when it cannot be.
+    bool GetEntryRecord(int index, ZipEntryRecord* record);
 
     // Receives each piece of an entry; answering false cancels the read.
     using Sink = bool (*)(const void* bytes, uint32_t count, void* context);
@@ -74,6 +93,17 @@ public:
     // when every byte arrived, no more than the directory promised, and the
     // CRC matched (a wrong password on a stored entry shows only there).
     bool Read(int index, Sink sink, void* context, uint32_t chunk = 256 * 1024);
+    // Why the last Read failed, for callers that tell the cases apart.
+    enum class ReadFailure {
+        kNone,
+        kNoEntry,     // no such entry, no sink, or the reader could not go back to it
+        kCannotOpen,  // unsupported method, damaged local header, or no password
+        kCancelled,   // the sink answered false
+        kData,        // would not decrypt or inflate, or more than the directory promised
+        kShort,       // fewer bytes than the directory promised
+        kCrc,         // every byte arrived but the CRC did not match
+    };
+    ReadFailure LastReadFailure() const { return readFailure_; }
     // Where an entry stored as it is (neither compressed nor encrypted) lies
     // in the archive, so its bytes can be read in place. False for any
     // other entry.
@@ -101,6 +131,8 @@ private:
     std::vector<Entry> entries_;
     std::unique_ptr<char[]> buffer_;  // Read's pieces
     uint32_t bufferSize_ = 0;
+    bool directoryDamaged_ = false;
+    ReadFailure readFailure_ = ReadFailure::kNone;
 };
 
 // The archive password shared by the payload, the inner archive and the

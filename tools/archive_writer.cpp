@@ -78,52 +78,73 @@ bool ArchiveWriter::AddFolder(const std::string& name, const EntryOptions& optio
     folder.deflate = false;
     folder.password = nullptr;  // nothing to hide in an empty entry
     folder.externalAttributes |= FILE_ATTRIBUTE_DIRECTORY;
-    return AddStream(name, 0, 0, [](uint8_t*, unsigned) { return 0; }, folder, FromUtf8(name), error);
+    return BeginEntry(name, 0, 0, folder, error) && EndEntry(FromUtf8(name), error);
 }
 
-bool ArchiveWriter::AddStream(const std::string& name, uint32_t crc, uint64_t size,
-                              const ChunkReader& read, const EntryOptions& options,
-                              const std::wstring& source, ToolError* error) {
-    auto* zip = static_cast<zipFile>(zip_);
+bool ArchiveWriter::BeginEntry(const std::string& name, uint32_t crc, uint64_t size,
+                               const EntryOptions& options, ToolError* error) {
     zip_fileinfo info = {};
     info.dosDate = options.dosDate ? options.dosDate : 0x00210000;
     info.external_fa = options.externalAttributes;
     int method = options.deflate ? Z_DEFLATED : 0;
     int level = options.deflate ? Z_BEST_COMPRESSION : 0;
-    if (zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
-                                level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+    if (zipOpenNewFileInZip4_64(static_cast<zipFile>(zip_), name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
                                 options.password, crc, options.versionMadeBy,
                                 options.utf8Name ? 0x800 : 0, size >= 0xFFFFFFFFull) != ZIP_OK) {
         *error = Error(path_, L"cannot add the entry " + FromUtf8(name));
         return false;
     }
-    std::vector<uint8_t> buffer(kChunk);
-    uint64_t total = 0;
-    for (;;) {
-        int got = read(buffer.data(), kChunk);
-        if (got < 0) {
-            zipCloseFileInZip(zip);
-            *error = Error(source, L"cannot be read: " + LastErrorText(GetLastError()));
-            return false;
-        }
-        if (got == 0) break;
-        total += unsigned(got);
-        if (zipWriteInFileInZip(zip, buffer.data(), unsigned(got)) != ZIP_OK) {
-            zipCloseFileInZip(zip);
-            *error = Error(path_, L"cannot be written (disk full?)");
-            return false;
-        }
-    }
-    if (zipCloseFileInZip(zip) != ZIP_OK) {
+    entryOpen_ = true;
+    entrySize_ = size;
+    entryWritten_ = 0;
+    return true;
+}
+
+bool ArchiveWriter::WritePiece(const void* bytes, unsigned count, ToolError* error) {
+    entryWritten_ += count;
+    if (zipWriteInFileInZip(static_cast<zipFile>(zip_), bytes, count) != ZIP_OK) {
+        AbandonEntry();
         *error = Error(path_, L"cannot be written (disk full?)");
         return false;
     }
-    if (total != size) {
+    return true;
+}
+
+bool ArchiveWriter::EndEntry(const std::wstring& source, ToolError* error) {
+    entryOpen_ = false;
+    if (zipCloseFileInZip(static_cast<zipFile>(zip_)) != ZIP_OK) {
+        *error = Error(path_, L"cannot be written (disk full?)");
+        return false;
+    }
+    if (entryWritten_ != entrySize_) {
         *error = Error(source, L"changed while it was being packed");
         return false;
     }
     ++count_;
     return true;
+}
+
+void ArchiveWriter::AbandonEntry() {
+    if (entryOpen_) zipCloseFileInZip(static_cast<zipFile>(zip_));
+    entryOpen_ = false;
+}
+
+bool ArchiveWriter::AddStream(const std::string& name, uint32_t crc, uint64_t size,
+                              const ChunkReader& read, const EntryOptions& options,
+                              const std::wstring& source, ToolError* error) {
+    if (!BeginEntry(name, crc, size, options, error)) return false;
+    std::vector<uint8_t> buffer(kChunk);
+    for (;;) {
+        int got = read(buffer.data(), kChunk);
+        if (got < 0) {
+            AbandonEntry();
+            *error = Error(source, L"cannot be read: " + LastErrorText(GetLastError()));
+            return false;
+        }
+        if (got == 0) return EndEntry(source, error);
+        if (!WritePiece(buffer.data(), unsigned(got), error)) return false;
+    }
 }
 
 bool ArchiveWriter::AddFile(const std::string& name, const std::wstring& path,

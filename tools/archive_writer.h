@@ -42,6 +42,15 @@ public:
     // The CRC must be known before the data (it seeds the encryption header).
     bool AddStream(const std::string& name, uint32_t crc, uint64_t size, const ChunkReader& read,
                    const EntryOptions& options, const std::wstring& source, ToolError* error);
+    // The same, for a source that pushes its pieces: BeginEntry, WritePiece
+    // for each piece, then EndEntry, which checks that size bytes came
+    // (source names them in the message). A failed WritePiece has closed
+    // the entry; AbandonEntry closes it after the source failed.
+    bool BeginEntry(const std::string& name, uint32_t crc, uint64_t size, const EntryOptions& options,
+                    ToolError* error);
+    bool WritePiece(const void* bytes, unsigned count, ToolError* error);
+    bool EndEntry(const std::wstring& source, ToolError* error);
+    void AbandonEntry();
     // Two passes over the file: its CRC (and MD5 when asked), then the data.
     bool AddFile(const std::string& name, const std::wstring& path, const EntryOptions& options,
                  XMD5* digest, ToolError* error);
@@ -54,6 +63,10 @@ private:
     void* zip_ = nullptr;
     std::wstring path_;
     int count_ = 0;
+    // The entry open between BeginEntry and its end.
+    bool entryOpen_ = false;
+    uint64_t entrySize_ = 0;
+    uint64_t entryWritten_ = 0;
 };
 
 // Helpers shared by the tool.

@@ -3,10 +3,6 @@
 // update.xml manifest of a client folder for the download way.
 #include <windows.h>
 
-#include <minizip/ioapi.h>
-#include <minizip/iowin32.h>
-#include <minizip/unzip.h>
-
 #include <algorithm>
 #include <cwctype>
 #include <memory>
@@ -316,44 +312,27 @@ bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, ArchiveWr
 
 // --- inner archive from a plain ZIP
 
-// An entry of the client ZIP as its central directory has it.
-struct ZipItem {
-    std::string name;
-    unz_file_info64 info;
-    unz64_file_pos pos;
-};
-
-bool IsZipFolder(const ZipItem& item) {
+bool IsZipFolder(const ZipEntryRecord& item) {
     return !item.name.empty() && (item.name.back() == '/' || item.name.back() == '\\');
 }
 
 // The name the installer writes the entry under.
-std::wstring SafeZipName(const ZipItem& item) {
+std::wstring SafeZipName(const ZipEntryRecord& item) {
     wchar_t safe[kZipNameCapacity];
     SafeEntryName(item.name.data(), item.name.size(), safe);
     return safe;
 }
 
-// The current entry's record; false when the central directory is damaged.
-bool ReadZipItem(unzFile zip, ZipItem* item) {
-    if (unzGetCurrentFileInfo64(zip, &item->info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
-        unzGetFilePos64(zip, &item->pos) != UNZ_OK)
-        return false;
-    item->name.assign(item->info.size_filename, '\0');
-    return item->name.empty() ||
-           unzGetCurrentFileInfo64(zip, nullptr, &item->name[0], uLong(item->name.size()), nullptr, 0,
-                                   nullptr, 0) == UNZ_OK;
-}
-
 // Refuses an entry the installer cannot take and warns of one it will skip
 // or rename; adds the characters its name takes in the installed-file record.
-bool CheckZipItem(const std::wstring& source, const ZipItem& item, uint64_t* record, ToolError* error) {
+bool CheckZipItem(const std::wstring& source, const ZipEntryRecord& item, uint64_t* record,
+                  ToolError* error) {
     std::wstring shown = FromUtf8(item.name);
-    if (item.info.flag & 1) {
+    if (item.flags & 1) {
         *error = {source, L"entry " + shown + L" is encrypted; give a plain ZIP"};
         return false;
     }
-    if (!CheckEntryName(source, shown, item.info.uncompressed_size, error)) return false;
+    if (!CheckEntryName(source, shown, item.uncompressedSize, error)) return false;
     const std::wstring safe = SafeZipName(item);
     if (!IsContainedEntryName(safe.c_str()))
         Warn(source + L": entry " + shown +
@@ -365,68 +344,89 @@ bool CheckZipItem(const std::wstring& source, const ZipItem& item, uint64_t* rec
     return true;
 }
 
-// First pass: names, sizes and limits, before anything is written.
-bool ListZipItems(unzFile zip, const std::wstring& source, std::vector<ZipItem>* items, ToolError* error) {
+// First pass: names, sizes and limits, before anything is written. items[i]
+// is the archive's entry i.
+bool ListZipItems(XZip& zip, const std::wstring& source, std::vector<ZipEntryRecord>* items,
+                  ToolError* error) {
     uint64_t record = 0;
-    for (int rc = unzGoToFirstFile(zip); rc != UNZ_END_OF_LIST_OF_FILE; rc = unzGoToNextFile(zip)) {
-        ZipItem item;
-        if (rc != UNZ_OK || !ReadZipItem(zip, &item)) {
+    for (int i = 0; i < zip.Count(); ++i) {
+        ZipEntryRecord item;
+        if (!zip.GetEntryRecord(i, &item)) {
             *error = {source, L"has a damaged central directory"};
             return false;
         }
         if (!CheckZipItem(source, item, &record, error)) return false;
-        items->push_back(item);
+        items->push_back(std::move(item));
     }
     return CheckClientEntries(source, items->size(), record, error);
 }
 
 // The entry keeps its date, attributes and name encoding in the inner archive.
-EntryOptions ZipItemOptions(const unz_file_info64& info) {
+EntryOptions ZipItemOptions(const ZipEntryRecord& item) {
     EntryOptions options;
     options.password = GetArchivePassword();
-    options.dosDate = info.dosDate;
-    options.externalAttributes = info.external_fa;
-    options.versionMadeBy = info.version;
-    options.utf8Name = (info.flag & 0x800) != 0;
+    options.dosDate = item.dosDate;
+    options.externalAttributes = item.externalAttributes;
+    options.versionMadeBy = item.versionMadeBy;
+    options.utf8Name = (item.flags & 0x800) != 0;
     return options;
 }
 
-// Copies one entry into the inner archive; for a file, digest receives the
-// MD5 of its bytes.
-bool CopyZipItem(unzFile zip, const std::wstring& source, const ZipItem& item, ArchiveWriter& inner,
-                 uint8_t digest[16], ToolError* error) {
-    const unz_file_info64& info = item.info;
-    std::wstring shown = FromUtf8(item.name);
-    EntryOptions options = ZipItemOptions(info);
-    if (unzGoToFilePos64(zip, &item.pos) != UNZ_OK) {
-        *error = {source, L"entry " + shown + L" cannot be found again"};
-        return false;
-    }
-    if (IsZipFolder(item)) return inner.AddFolder(item.name, options, error);
-    if (unzOpenCurrentFile(zip) != UNZ_OK) {
-        *error = {source, L"entry " + shown + L" cannot be read (unsupported method?)"};
-        return false;
-    }
+// Where the pieces of a client entry go: its digest and the inner archive.
+struct CopySink {
+    ArchiveWriter* inner;
+    ToolError* error;
     XMD5 md5;
-    auto reader = [zip, &md5](uint8_t* buffer, unsigned capacity) -> int {
-        int got = unzReadCurrentFile(zip, buffer, capacity);
-        if (got > 0) md5.Update(buffer, unsigned(got));
-        return got < 0 ? -1 : got;
-    };
-    bool ok = inner.AddStream(item.name, uint32_t(info.crc), info.uncompressed_size, reader, options,
-                              source + L" (" + shown + L")", error);
-    int closed = unzCloseCurrentFile(zip);
-    if (!ok) return false;
-    if (closed != UNZ_OK) {
+};
+
+bool CopyPiece(const void* bytes, uint32_t count, void* context) {
+    auto* sink = static_cast<CopySink*>(context);
+    sink->md5.Update(static_cast<const uint8_t*>(bytes), count);
+    return sink->inner->WritePiece(bytes, count, sink->error);
+}
+
+// Copies entry index into the inner archive; for a file, digest receives
+// the MD5 of its bytes.
+bool CopyZipItem(XZip& zip, const std::wstring& source, int index, const ZipEntryRecord& item,
+                 ArchiveWriter& inner, uint8_t digest[16], ToolError* error) {
+    std::wstring shown = FromUtf8(item.name);
+    EntryOptions options = ZipItemOptions(item);
+    if (IsZipFolder(item)) return inner.AddFolder(item.name, options, error);
+    if (!inner.BeginEntry(item.name, item.crc, item.uncompressedSize, options, error)) return false;
+    CopySink sink{&inner, error, XMD5()};
+    const std::wstring where = source + L" (" + shown + L")";
+    using Failure = XZip::ReadFailure;
+    const Failure failure = zip.Read(index, CopyPiece, &sink) ? Failure::kNone : zip.LastReadFailure();
+    switch (failure) {
+        case Failure::kCancelled:
+            return false;  // the writer failed and said why
+        case Failure::kNoEntry:
+            inner.AbandonEntry();
+            *error = {source, L"entry " + shown + L" cannot be found again"};
+            return false;
+        case Failure::kCannotOpen:
+            inner.AbandonEntry();
+            *error = {source, L"entry " + shown + L" cannot be read (unsupported method?)"};
+            return false;
+        case Failure::kData:
+            inner.AbandonEntry();
+            *error = {where, L"cannot be read: " + LastErrorText(GetLastError())};
+            return false;
+        default:
+            break;
+    }
+    // A short entry fails here, as one that changed while it was read.
+    if (!inner.EndEntry(where, error)) return false;
+    if (failure == Failure::kCrc) {
         *error = {source, L"entry " + shown + L" is damaged (CRC error)"};
         return false;
     }
-    md5.Final(digest);
+    sink.md5.Final(digest);
     return true;
 }
 
 // The manifest names what the installer will write: the safe name.
-void AddZipItemToManifest(const ZipItem& item, const uint8_t digest[16], const std::wstring& baseUrl,
+void AddZipItemToManifest(const ZipEntryRecord& item, const uint8_t digest[16], const std::wstring& baseUrl,
                           CUpdateInfo* manifest) {
     const std::wstring safe = SafeZipName(item);
     std::wstring file = safe, url = safe;
@@ -439,35 +439,29 @@ void AddZipItemToManifest(const ZipItem& item, const uint8_t digest[16], const s
     // Written ready to request, as AddDirectory writes it.
     std::wstring base = EncodeUrl(baseUrl.c_str());
     if (!base.empty() && base.back() != L'/') base += L'/';
-    manifest->AddFile(file.c_str(), int32_t(item.info.uncompressed_size), hex,
+    manifest->AddFile(file.c_str(), int32_t(item.uncompressedSize), hex,
                       (base + EncodeUrlPath(url.c_str())).c_str());
 }
 
 bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWriter& inner,
              CUpdateInfo* manifest, ToolError* error) {
-    zlib_filefunc64_def functions;
-    fill_win32_filefunc64W(&functions);
-    unzFile zip = unzOpen2_64(source.c_str(), &functions);
-    if (!zip) {
-        *error = {source, IsFile(source) ? L"is not a ZIP archive" : L"cannot be read: " +
-                                                                         LastErrorText(GetLastError())};
+    // A plain ZIP: no password, and an encrypted entry is refused above.
+    XZip zip;
+    if (!zip.OpenFromFile(source.c_str(), nullptr)) {
+        *error = {source, zip.DirectoryDamaged() ? L"has a damaged central directory"
+                          : IsFile(source)       ? L"is not a ZIP archive"
+                                                 : L"cannot be read: " + LastErrorText(GetLastError())};
         return false;
     }
-    std::unique_ptr<void, int (*)(unzFile)> owner(zip, unzClose);
-    unz_global_info64 global;
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) {
-        *error = {source, L"has a damaged central directory"};
-        return false;
-    }
-    if (global.number_entry > kMaxEntries || global.number_entry == 0) {
-        return CheckClientEntries(source, global.number_entry > kMaxEntries ? kMaxEntries + 1 : 0, 0, error);
-    }
-    std::vector<ZipItem> items;
+    const size_t count = size_t(zip.Count());
+    if (count > kMaxEntries || count == 0)
+        return CheckClientEntries(source, count > kMaxEntries ? kMaxEntries + 1 : 0, 0, error);
+    std::vector<ZipEntryRecord> items;
     if (!ListZipItems(zip, source, &items, error)) return false;
-    for (const ZipItem& item : items) {
+    for (size_t i = 0; i < items.size(); ++i) {
         uint8_t digest[16];
-        if (!CopyZipItem(zip, source, item, inner, digest, error)) return false;
-        if (!IsZipFolder(item)) AddZipItemToManifest(item, digest, baseUrl, manifest);
+        if (!CopyZipItem(zip, source, int(i), items[i], inner, digest, error)) return false;
+        if (!IsZipFolder(items[i])) AddZipItemToManifest(items[i], digest, baseUrl, manifest);
     }
     return CheckManifestFits(*manifest, source, error);
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include <minizip/ioapi.h>
 #include <minizip/iowin32.h>
 #include <minizip/zip.h>
@@ -29,7 +31,8 @@ bool WriteZip(const std::wstring& path, const std::vector<ZipItem>& items, const
                                     item.centralExtra.empty() ? nullptr : item.centralExtra.data(),
                                     uInt(item.centralExtra.size()), nullptr, method,
                                     method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-                                    Z_DEFAULT_STRATEGY, pw, crc, uLong(item.host << 8 | 20), 0x800,
+                                    Z_DEFAULT_STRATEGY, pw, crc, uLong(item.host << 8 | 20),
+                                    item.utf8Name ? 0x800 : 0,
                                     0) != ZIP_OK) {
             ok = false;
             break;
@@ -55,6 +58,25 @@ ZipItem InnerArchiveItem(const std::string& archive, bool encryptedWhole) {
 
 ZipItem InnerArchiveItem(const std::vector<uint8_t>& archive, bool encryptedWhole) {
     return InnerArchiveItem(std::string(archive.begin(), archive.end()), encryptedWhole);
+}
+
+ZipLayout LocateEntry(const std::vector<uint8_t>& archive, int index) {
+    auto le16 = [&](size_t at) { return size_t(archive[at] | archive[at + 1] << 8); };
+    auto le32 = [&](size_t at) { return uint32_t(le16(at) | le16(at + 2) << 16); };
+    static const uint8_t kEnd[] = {'P', 'K', 5, 6}, kCentral[] = {'P', 'K', 1, 2};
+    // The end record (last, as these archives have no comment) says where
+    // the central records start; each is 46 bytes and its variable parts.
+    if (archive.size() < 22 || std::memcmp(&archive[archive.size() - 22], kEnd, 4) != 0) return {};
+    size_t at = le32(archive.size() - 22 + 16);
+    for (int i = 0; i < index && at + 46 <= archive.size(); ++i)
+        at += 46 + le16(at + 28) + le16(at + 30) + le16(at + 32);
+    if (at + 46 > archive.size() || std::memcmp(&archive[at], kCentral, 4) != 0) return {};
+    ZipLayout layout;
+    layout.central = at;
+    layout.local = le32(at + 42);
+    if (layout.local + 30 > archive.size()) return {};
+    layout.data = layout.local + 30 + le16(layout.local + 26) + le16(layout.local + 28);
+    return layout;
 }
 
 std::string Noise(size_t size, uint32_t seed) {

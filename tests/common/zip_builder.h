@@ -18,6 +18,7 @@ struct ZipItem {
     int host = 0;                  // high byte of version-made-by (0 DOS, 3 Unix)
     uint32_t attributes = 0;       // external attributes, raw
     std::string centralExtra = {}; // raw extra field of the central directory
+    bool utf8Name = true;          // the general-purpose flag that marks the name UTF-8
 };
 
 // Writes the archive to path; items use password unless they carry their own.
@@ -30,6 +31,16 @@ std::vector<uint8_t> MakeZip(const std::vector<ZipItem>& items, const char* pass
 // encryptedWhole: encrypted as a whole, as packages of earlier versions did.
 ZipItem InnerArchiveItem(const std::vector<uint8_t>& archive, bool encryptedWhole = false);
 ZipItem InnerArchiveItem(const std::string& archive, bool encryptedWhole = false);
+
+// Where entry index of an archive lies: its central directory record, its
+// local header and the first byte of its data (zeros when it has no such
+// entry). For tests that damage one field.
+struct ZipLayout {
+    size_t central = 0;
+    size_t local = 0;
+    size_t data = 0;
+};
+ZipLayout LocateEntry(const std::vector<uint8_t>& archive, int index);
 
 // Deterministic bytes that do not compress to nothing.
 std::string Noise(size_t size, uint32_t seed);

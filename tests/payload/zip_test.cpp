@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "support/data.h"
 #include "support/zip.h"
 #include "tests/common/test_util.h"
@@ -406,4 +408,149 @@ TEST(XZip, DamagedArchivesFailWithoutCrashing) {
             }
         }
     }
+}
+
+// The record copies an entry into another archive unchanged: the name's
+// bytes whole (longer than the entry list keeps, undecoded when not UTF-8),
+// and every field as written, read without any password.
+TEST(XZip, GivesEachEntrysRecordAsTheArchiveHoldsIt) {
+    const std::string body = fixture::Noise(5000, 7);
+    fixture::ZipItem legacy{"\xB2\xE2\xCA\xD4.txt", "gbk name", false, true, nullptr};
+    legacy.utf8Name = false;
+    const std::vector<fixture::ZipItem> items = {
+        {"../deflated.bin", body},
+        {"unix/", "", false, true, nullptr, 3, 0040755u << 16},
+        {"stored.txt", "as it is", false, true, nullptr, 0, 0x21},
+        {"stored-secret.txt", "hidden", false, true},
+        legacy,
+        {std::string(1500, 'n'), "long", false, true, nullptr},
+    };
+    const auto bytes = MakeZip(items, kPassword);
+    ASSERT_FALSE(bytes.empty());
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), nullptr));
+    ASSERT_EQ(zip.Count(), int(items.size()));
+    for (int i = 0; i < zip.Count(); ++i) {
+        const fixture::ZipItem& item = items[i];
+        SCOPED_TRACE(item.name.substr(0, 20));
+        const bool encrypted = !item.directory && item.password && item.password[0] == 0;
+        ZipEntryRecord record;
+        ASSERT_TRUE(zip.GetEntryRecord(i, &record));
+        EXPECT_TRUE(record.name == item.name);
+        EXPECT_EQ(record.dosDate, 0x5A8C6000u);
+        EXPECT_EQ(record.externalAttributes, item.attributes | (item.directory ? FILE_ATTRIBUTE_DIRECTORY : 0));
+        EXPECT_EQ(record.versionMadeBy, uint16_t(item.host << 8 | 20));
+        EXPECT_EQ((record.flags & 1) != 0, encrypted);
+        EXPECT_EQ((record.flags & 0x800) != 0, item.utf8Name);
+        EXPECT_EQ(record.crc, crc32(0, reinterpret_cast<const Bytef*>(item.bytes.data()), uInt(item.bytes.size())));
+        EXPECT_EQ(record.uncompressedSize, item.bytes.size());
+        if (item.stored || item.directory)
+            EXPECT_EQ(record.compressedSize, item.bytes.size() + (encrypted ? 12 : 0));  // the crypt header
+        else
+            EXPECT_LT(record.compressedSize, record.uncompressedSize);
+    }
+    ZipEntryRecord record;
+    EXPECT_FALSE(zip.GetEntryRecord(-1, &record));
+    EXPECT_FALSE(zip.GetEntryRecord(zip.Count(), &record));
+    EXPECT_FALSE(zip.GetEntryRecord(0, nullptr));
+    zip.Close();
+    EXPECT_FALSE(zip.GetEntryRecord(0, &record));
+}
+
+// Callers that report a failure tell its kinds apart; each damage below is
+// one field or byte of one entry.
+TEST(XZip, TellsWhyAReadFailed) {
+    const std::string body = fixture::Noise(20000, 3);
+    const auto good = MakeZip({{"secret.bin", body},
+                               {"secret-stored.bin", "hidden text", false, true},
+                               {"plain-stored.txt", "plain stored text", false, true, nullptr},
+                               {"plain.bin", body, false, false, nullptr}},
+                              kPassword);
+    ASSERT_FALSE(good.empty());
+    const fixture::ZipLayout stored = fixture::LocateEntry(good, 2), deflated = fixture::LocateEntry(good, 3);
+    ASSERT_NE(stored.data, 0u);
+    ASSERT_NE(deflated.data, 0u);
+    auto patched = [&](std::vector<std::pair<size_t, uint8_t>> changes) {
+        auto b = good;
+        for (const auto& [at, value] : changes) b[at] = value;
+        return b;
+    };
+    using Failure = XZip::ReadFailure;
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* password;
+        int index;
+        bool sinkTakes;
+        Failure expected;
+    } cases[] = {
+        {"whole", good, kPassword, 0, true, Failure::kNone},
+        {"unencrypted, no password", good, nullptr, 3, true, Failure::kNone},
+        {"no such entry", good, kPassword, 4, true, Failure::kNoEntry},
+        {"encrypted, no password", good, nullptr, 0, true, Failure::kCannotOpen},
+        {"sink refuses", good, kPassword, 0, false, Failure::kCancelled},
+        {"stored, wrong password", good, "wrong", 1, true, Failure::kCrc},
+        {"unknown method", patched({{stored.central + 10, 14}}), nullptr, 2, true, Failure::kCannotOpen},
+        {"flipped data byte", patched({{stored.data + 2, 'X'}}), nullptr, 2, true, Failure::kCrc},
+        // Stated 256 bytes longer, in both headers, than the data is.
+        {"shorter than stated", patched({{stored.central + 25, 1}, {stored.local + 23, 1}}), nullptr, 2, true,
+         Failure::kShort},
+        // A final block of the reserved type 3.
+        {"bad deflate block", patched({{deflated.data, 0x07}}), nullptr, 3, true, Failure::kData},
+    };
+    const XZip::Sink take = [](const void*, uint32_t, void*) { return true; };
+    const XZip::Sink refuse = [](const void*, uint32_t, void*) { return false; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        XZip zip;
+        ASSERT_TRUE(zip.OpenFromMemory(c.bytes.data(), uint32_t(c.bytes.size()), c.password));
+        EXPECT_EQ(zip.Read(c.index, c.sinkTakes ? take : refuse, nullptr), c.expected == Failure::kNone);
+        EXPECT_EQ(zip.LastReadFailure(), c.expected);
+    }
+    // Each read answers for itself.
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromMemory(good.data(), uint32_t(good.size()), kPassword));
+    EXPECT_FALSE(zip.Read(0, refuse, nullptr));
+    EXPECT_TRUE(zip.Read(0, take, nullptr));
+    EXPECT_EQ(zip.LastReadFailure(), Failure::kNone);
+}
+
+// A failed open says whether it found an archive whose central directory
+// is damaged, or no archive at all.
+TEST(XZip, SaysWhetherAFailedOpenFoundADamagedDirectory) {
+    const auto good = MakeZip({{"a.txt", "alpha"}, {"b.txt", "beta"}}, nullptr);
+    const fixture::ZipLayout second = fixture::LocateEntry(good, 1);
+    ASSERT_NE(second.central, 0u);
+    auto broken = [&](size_t at) {
+        auto b = good;
+        b[at] ^= 0x5A;
+        return b;
+    };
+    const std::string text = "plain text, no archive";
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool opens;
+        bool damaged;
+    } cases[] = {
+        {"whole", good, true, false},
+        {"no archive", std::vector<uint8_t>(text.begin(), text.end()), false, false},
+        {"cut in half", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2), false, false},
+        {"first record's signature", broken(fixture::LocateEntry(good, 0).central), false, true},
+        {"second record's signature", broken(second.central), false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        XZip zip;
+        EXPECT_EQ(zip.OpenFromMemory(c.bytes.data(), uint32_t(c.bytes.size()), nullptr), c.opens);
+        EXPECT_EQ(zip.DirectoryDamaged(), c.damaged);
+    }
+    // From a file too, as the packaging tool opens a client.
+    testing_util::TempDir dir;
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"damaged.zip", broken(second.central)));
+    XZip zip;
+    EXPECT_FALSE(zip.OpenFromFile((dir / L"damaged.zip").c_str(), nullptr));
+    EXPECT_TRUE(zip.DirectoryDamaged());
+    EXPECT_FALSE(zip.OpenFromFile((dir / L"missing.zip").c_str(), nullptr));
+    EXPECT_FALSE(zip.DirectoryDamaged());
 }

@@ -298,6 +298,98 @@ TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
     EXPECT_NE(r.err.find("encrypted"), std::string::npos) << r.err;
 }
 
+// Each entry of a client ZIP goes into the inner archive with its record
+// as stored: name bytes (UTF-8 or not), date, attributes, host, CRC and
+// size; only the encryption is the installer's own.
+TEST(Mkinstaller, RepackedClientZipEntriesKeepTheirRecords) {
+    Package p;
+    fixture::ZipItem legacy{"\xB2\xE2\xCA\xD4.txt", "gbk name", false, true, nullptr};
+    legacy.utf8Name = false;
+    const std::vector<fixture::ZipItem> items = {
+        {"dos/", "", false, true, nullptr, 0, 0x10},
+        {"dos/tool.exe", fixture::Noise(30000, 9), false, false, nullptr, 0, 0x21},
+        {"unix/run.sh", "#!/bin/sh", false, true, nullptr, 3, 0100755u << 16},
+        legacy,
+    };
+    std::wstring source = p.dir / L"client.zip";
+    const auto sourceBytes = fixture::MakeZip(items, nullptr);
+    ASSERT_TRUE(testing_util::WriteAll(source, sourceBytes));
+    std::wstring exe = p.out + L"setup.exe";
+    Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                        testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+    ASSERT_EQ(r.code, 0u) << r.err;
+
+    XZip from;
+    ASSERT_TRUE(from.OpenFromMemory(sourceBytes.data(), uint32_t(sourceBytes.size()), nullptr));
+    PackedClient packed;
+    ASSERT_TRUE(packed.Open(exe));
+    ASSERT_EQ(packed.inner.Count(), int(items.size()) + 1);  // and the uninstaller
+    for (int i = 0; i < int(items.size()); ++i) {
+        SCOPED_TRACE(i);
+        ZipEntryRecord want, got;
+        ASSERT_TRUE(from.GetEntryRecord(i, &want));
+        ASSERT_TRUE(packed.inner.GetEntryRecord(i, &got));
+        EXPECT_TRUE(got.name == want.name);
+        EXPECT_EQ(got.dosDate, want.dosDate);
+        EXPECT_EQ(got.externalAttributes, want.externalAttributes);
+        EXPECT_EQ(got.versionMadeBy, want.versionMadeBy);
+        EXPECT_EQ(got.flags & 0x800, want.flags & 0x800);
+        EXPECT_EQ(got.crc, want.crc);
+        EXPECT_EQ(got.uncompressedSize, want.uncompressedSize);
+        const bool folder = items[i].name.back() == '/';
+        EXPECT_EQ((got.flags & 1) != 0, !folder) << "files are encrypted, folders not";
+        if (folder) continue;
+        XData content;
+        ASSERT_TRUE(packed.inner.ExtractByIndex(i, &content));
+        EXPECT_TRUE(Bytes(content) == items[i].bytes);
+    }
+}
+
+// What is wrong with a client ZIP is named: each case damages one field or
+// byte of an otherwise good archive, and nothing is written.
+TEST(Mkinstaller, RefusesADamagedClientZipAndSaysWhy) {
+    Package p;
+    const auto good = fixture::MakeZip({{"a.txt", "alpha text"},
+                                        {"b.txt", "stored text", false, true, nullptr},
+                                        {"c.bin", fixture::Noise(5000, 2), false, false, nullptr}},
+                                       nullptr);
+    const fixture::ZipLayout a = fixture::LocateEntry(good, 0), b = fixture::LocateEntry(good, 1),
+                             c = fixture::LocateEntry(good, 2);
+    ASSERT_NE(c.data, 0u);
+    auto patched = [&](std::vector<std::pair<size_t, uint8_t>> changes) {
+        auto bytes = good;
+        for (const auto& [at, value] : changes) bytes[at] = value;
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* message;
+    } cases[] = {
+        {"no entries", fixture::MakeZip({}, nullptr), "client.zip: holds no files"},
+        {"encrypted entry", fixture::MakeZip({{"a.txt", "x", false, false, nullptr}, {"b.txt", "y"}}, "secret"),
+         "entry b.txt is encrypted; give a plain ZIP"},
+        {"central record's signature", patched({{b.central, 'X'}}), "client.zip: has a damaged central directory"},
+        {"unknown method", patched({{b.central + 10, 14}}), "entry b.txt cannot be read (unsupported method?)"},
+        {"damaged local header", patched({{a.local, 'X'}}), "entry a.txt cannot be read (unsupported method?)"},
+        {"flipped data byte", patched({{b.data + 1, 'X'}}), "entry b.txt is damaged (CRC error)"},
+        {"shorter than stated", patched({{b.central + 25, 1}, {b.local + 23, 1}}),
+         "client.zip (b.txt): changed while it was being packed"},
+        {"bad deflate block", patched({{c.data, 0x07}}), "client.zip (c.bin): cannot be read"},
+    };
+    std::wstring source = p.dir / L"client.zip";
+    std::wstring exe = p.out + L"setup.exe";
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        ASSERT_TRUE(testing_util::WriteAll(source, k.bytes));
+        Result r = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                            testing_util::SourcePath("sample/skin"), L"--client-zip", source, L"--out", exe});
+        EXPECT_EQ(r.code, 1u);
+        EXPECT_NE(r.err.find(k.message), std::string::npos) << r.err;
+        EXPECT_TRUE(FilesIn(p.out).empty());
+    }
+}
+
 TEST(Mkinstaller, ReadsTheConfigurationInEveryEncoding) {
     Package p;
     std::wstring text = L"app=a;name=" + std::wstring(kName) + L";company=c;version=1;";
