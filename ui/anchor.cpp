@@ -1,43 +1,39 @@
 #include "ui/anchor.h"
 
-void AnchoredRect(RECT* out, const RECT& parent, const Anchor& anchor) {
-    if (!out) return;
-    const int pw = int16_t(parent.right - parent.left);
-    const int ph = int16_t(parent.bottom - parent.top);
-    const int x = Anchor::Low(anchor.x), xMode = Anchor::High(anchor.x);
-    const int y = Anchor::Low(anchor.y), yMode = Anchor::High(anchor.y);
-    const int width = Anchor::Low(anchor.width), rightMargin = Anchor::High(anchor.width);
-    const int height = Anchor::Low(anchor.height), bottomMargin = Anchor::High(anchor.height);
+namespace {
 
+// One axis of the rule: where the layer starts (offset, or -1 for centred
+// when mode is -1, else against the far edge), its extent (size, -1 for half
+// the parent's), and the far margin that a size of 0 stretches to.
+void PlaceAxis(LONG low, LONG high, int offset, int mode, int size, int margin, LONG* begin,
+               LONG* end) {
+    const int parent = int16_t(high - low);
     // >> on a negative int is an arithmetic shift with this compiler: halving
     // rounds toward minus infinity as the rule wants.
-    const int w = width == -1 ? (pw >> 1) : width;
-    const int h = height == -1 ? (ph >> 1) : height;
-    LONG left = parent.left + x, top = parent.top + y;
-    LONG right = left + w, bottom = top + h;
-
-    if (x == -1) {
-        if (xMode == -1) {
-            left = parent.left + ((pw - w) >> 1);
-            right = left + w;
+    const int extent = size == -1 ? (parent >> 1) : size;
+    *begin = low + offset;
+    *end = *begin + extent;
+    if (offset == -1) {
+        if (mode == -1) {
+            *begin = low + ((parent - extent) >> 1);
+            *end = *begin + extent;
         } else {
-            right = rightMargin >= 0 ? parent.right - rightMargin : parent.right;
-            left = right - w;
+            *end = margin >= 0 ? high - margin : high;
+            *begin = *end - extent;
         }
-    } else if (width == 0 && rightMargin >= 0) {
-        right = parent.right - rightMargin;
+    } else if (size == 0 && margin >= 0) {
+        *end = high - margin;
     }
+}
 
-    if (y == -1) {
-        if (yMode == -1) {
-            top = parent.top + ((ph - h) >> 1);
-            bottom = top + h;
-        } else {
-            bottom = bottomMargin >= 0 ? parent.bottom - bottomMargin : parent.bottom;
-            top = bottom - h;
-        }
-    } else if (height == 0 && bottomMargin >= 0) {
-        bottom = parent.bottom - bottomMargin;
-    }
-    *out = RECT{left, top, right, bottom};
+}  // namespace
+
+void AnchoredRect(RECT* out, const RECT& parent, const Anchor& anchor) {
+    if (!out) return;
+    RECT r;
+    PlaceAxis(parent.left, parent.right, Anchor::Low(anchor.x), Anchor::High(anchor.x),
+              Anchor::Low(anchor.width), Anchor::High(anchor.width), &r.left, &r.right);
+    PlaceAxis(parent.top, parent.bottom, Anchor::Low(anchor.y), Anchor::High(anchor.y),
+              Anchor::Low(anchor.height), Anchor::High(anchor.height), &r.top, &r.bottom);
+    *out = r;
 }
