@@ -10,7 +10,9 @@ large), packs it with mkinstaller from build-x64 (payload in the resource and
 alternating after a warm-up: `setup.exe silent` for both packages, `xcopy /E`
 of the tree under Wine (the floor) and native `unzip` of a plain deflated zip
 of the tree (a reference outside Wine). Every install is compared byte for
-byte with the client; a mismatch stops the run with an error.
+byte with the client; a mismatch stops the run with an error. Besides the
+wall time, each row shows the CPU time of the process and of the wineserver
+during the run: where the time went, on a machine of few cores.
 
 The download way: the same client served by a private nginx on 127.0.0.1
 (its own config, pid, logs and temp folders in a scratch folder; stopped at
@@ -81,14 +83,35 @@ def verify(expected, actual, what):
         sys.exit(f"MISMATCH after {what}: {len(bad)} files differ or are missing, e.g. {bad[:3]}")
 
 
+def wineserver_cpu():
+    """CPU seconds the running wineservers have used so far (the prefix's own
+    is the only one during a run); Wine's file calls spend time there."""
+    tick = os.sysconf("SC_CLK_TCK")
+    total = 0.0
+    for pid in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                stat = f.read()
+        except (OSError, ValueError):
+            continue
+        name, rest = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2:].split()
+        if name.startswith("wineserver"):
+            total += (int(rest[11]) + int(rest[12])) / tick  # utime, stime
+    return total
+
+
 def timed(cmd, env):
+    """Wall seconds, peak RSS MiB, the process's CPU seconds and the
+    wineserver's CPU seconds during the run."""
+    served = wineserver_cpu()
     start = time.monotonic()
     p = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(p.pid, 0)
     wall = time.monotonic() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"FAILED: {' '.join(cmd)} exited with {os.waitstatus_to_exitcode(status)}")
-    return wall, usage.ru_maxrss / 1024.0  # MiB (the wine process is the Windows process)
+    # MiB; the wine process is the Windows process
+    return wall, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime, wineserver_cpu() - served
 
 
 def nginx_program():
@@ -321,27 +344,29 @@ def main():
         for rnd in range(args.runs + 1):  # round 0 warms up
             for what, (cmd, where) in ways.items():
                 reset()
-                wall, rss = timed(cmd(), env)
+                wall, rss, cpu, server = timed(cmd(), env)
                 verify(client, where, what)
                 if download and what in download:
                     served[what] = nginx.take_log()
                 if rnd:
-                    results[what].append((wall, rss))
+                    results[what].append((wall, rss, cpu, server))
             print(f"round {rnd} done", flush=True)
-        floor = statistics.median(w for w, _ in results["xcopy /E under Wine (floor)"])
+        floor = statistics.median(r[0] for r in results["xcopy /E under Wine (floor)"])
         print(f"\nclient: {mib:.0f} MiB in {nfiles} files; {args.runs} runs each after a warm-up; tmpfs; wine64")
-        print("| what | median s | min s | max s | MiB/s | × floor | peak RSS MiB | package / installed |")
-        print("|---|---|---|---|---|---|---|---|")
+        print("| what | median s | min s | max s | MiB/s | × floor | peak RSS MiB | package / installed "
+              "| process CPU s | wineserver CPU s |")
+        print("|---|---|---|---|---|---|---|---|---|---|")
         for what, rs in results.items():
-            walls = [w for w, _ in rs]
+            walls = [r[0] for r in rs]
             med = statistics.median(walls)
             size = {"setup.exe silent (resource)": sizes["resource"], "setup.exe silent (--zip-beside)": sizes["beside"],
                     "native unzip of a plain zip": os.path.getsize(plainzip)}.get(what)
             print(f"| {what} | {med:.2f} | {min(walls):.2f} | {max(walls):.2f} | {mib / med:.0f} | {med / floor:.2f} | "
-                  f"{max(r for _, r in rs):.0f} | {'%.3f' % (size / installed) if size else '—'} |")
+                  f"{max(r[1] for r in rs):.0f} | {'%.3f' % (size / installed) if size else '—'} | "
+              f"{statistics.median(r[2] for r in rs):.2f} | {statistics.median(r[3] for r in rs):.2f} |")
         print(f"\nNSIS: skipped (it is 32-bit code; runs here: {i686})" if i686 != "yes" else "\nNSIS: not wired up yet")
         if download:
-            rate = {w: mib / statistics.median(x for x, _ in results[w]) for w in download}
+            rate = {w: mib / statistics.median(r[0] for r in results[w]) for w in download}
             print(f"\ndownload way: {rate[download[0]]:.0f} MiB/s against curl's {rate[download[1]]:.0f} MiB/s, "
                   f"{rate[download[0]] / rate[download[1]]:.2f} × curl (goal: at least 0.80); the installer fetches "
                   "three files at once, a number nothing outside the program sets, so one connection is not measured")
