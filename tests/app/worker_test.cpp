@@ -284,6 +284,37 @@ TEST(InstallWorker, RemovesTheTemporaryFilesOfAKilledRun) {
     EXPECT_TRUE(FileExists(busy));
 }
 
+// A file of the player's stands where entries need a folder: every entry
+// in it fails (the folder is tried once, its answer kept for the others),
+// and the entries elsewhere are installed.
+TEST(InstallWorker, EntriesUnderAFolderThatCannotBeMadeAllFail) {
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 8; ++i) {
+        const std::string folder = i % 2 ? "blocked/" : "open/";
+        items.push_back({folder + "f" + std::to_string(i), fixture::Noise(3000, uint32_t(i))});
+    }
+    Payload payload(items);
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    ASSERT_TRUE(testing_util::WriteAll(dir + L"blocked", "mine", 4));
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(4u, result.failed);
+    EXPECT_EQ(4u, result.installed);
+    EXPECT_EQ("mine", Text(ReadAll(dir + L"blocked")));
+    for (int i = 0; i < 8; i += 2)
+        EXPECT_EQ(items[size_t(i)].bytes, Text(ReadAll(dir + L"open\\f" + std::to_wstring(i))));
+    size_t named = 0;
+    for (const Report& r : report.reports)
+        if (r.name != L"<null>") {
+            EXPECT_EQ(0u, r.name.find(L"open\\")) << testing_util::Narrow(r.name);
+            ++named;
+        }
+    EXPECT_EQ(4u, named);
+}
+
 // Empty archives and unreadable last names still end with a completion
 // report, so the window leaves the installing state.
 TEST(InstallWorker, AnEmptyInnerArchiveCompletes) {
