@@ -6,7 +6,7 @@
 Generates a deterministic client (nested folders with Chinese names and
 spaces; incompressible, text and executable-like files, mostly small, a few
 large), packs it with mkinstaller from build-x64 (payload in the resource and
---zip-beside), and measures on tmpfs with one persistent wineserver, runs
+--zip-beside, each also with --plain-client), and measures on tmpfs with one persistent wineserver, runs
 alternating after a warm-up: `setup.exe silent` for both packages, `xcopy /E`
 of the tree under Wine (the floor) and native `unzip` of a plain deflated zip
 of the tree (a reference outside Wine). Every install is compared byte for
@@ -214,6 +214,28 @@ http {{
             self.proc.wait()
 
 
+def time_to_window(cmd, env, limit=30.0):
+    """Seconds from the start of a program until it shows a window at least
+    300 pixels wide on the display; the program is killed then."""
+    start = time.monotonic()
+    p = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        while time.monotonic() - start < limit:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(p.pid), "--name", "."],
+                                   env=env, capture_output=True, text=True).stdout.split()
+            for window in found:
+                shape = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=env,
+                                       capture_output=True, text=True).stdout
+                width = re.search(r"WIDTH=(\d+)", shape)
+                if width and int(width.group(1)) >= 300:
+                    return time.monotonic() - start
+            time.sleep(0.005)
+        sys.exit(f"FAILED: no window from {' '.join(cmd)} within {limit:.0f} s")
+    finally:
+        p.kill()
+        p.wait()
+
+
 def manifest_items(path):
     """(url, file) of every entry of an update.xml (UTF-16, no escapes)."""
     with open(path, "rb") as f:
@@ -271,11 +293,14 @@ def main():
     nginx = None
     try:
         pkg = {}
-        packages = (("beside", ["--zip-beside"]),) if args.beside_only else (("resource", []), ("beside", ["--zip-beside"]))
+        # Each way twice: the client's entries with the archive password (the
+        # default) and without it (--plain-client; NSIS has no such password).
+        packages = [("beside", ["--zip-beside"])] if args.beside_only else [("resource", []), ("beside", ["--zip-beside"])]
+        packages += [(name + "-plain", extra + ["--plain-client"]) for name, extra in packages]
         for name, extra in packages:
             pkg[name] = package(os.path.join(work, name, "setup.exe"), app, ["--client", client] + extra)
-        sizes = {"resource": os.path.getsize(pkg["resource"]) if "resource" in pkg else 0,
-                 "beside": os.path.getsize(pkg["beside"]) + os.path.getsize(pkg["beside"][:-3] + "zip")}
+        sizes = {name: os.path.getsize(path) + (os.path.getsize(path[:-3] + "zip") if "beside" in name else 0)
+                 for name, path in pkg.items()}
         plainzip = os.path.join(work, "plain.zip")
         with zipfile.ZipFile(plainzip, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
             for d, _, fs in os.walk(client):
@@ -326,15 +351,16 @@ def main():
             nginx.take_log()
             download = ("setup.exe silent (download, nginx)", "native curl, one connection")
 
-        ways = {
-            "setup.exe silent (resource)": (lambda: [wine, pkg["resource"], "silent"], target),
-            "setup.exe silent (--zip-beside)": (lambda: [wine, pkg["beside"], "silent"], target),
+        titles = {"resource": "setup.exe silent (resource)", "beside": "setup.exe silent (--zip-beside)",
+                  "resource-plain": "setup.exe silent (resource, --plain-client)",
+                  "beside-plain": "setup.exe silent (--zip-beside, --plain-client)"}
+        ways = {titles[name]: ((lambda path=path: [wine, path, "silent"]), target)
+                for name, path in pkg.items() if name in titles}
+        ways.update({
             "xcopy /E under Wine (floor)": (lambda: [wine, "xcopy", "/E", "/I", "/Q", "/Y", "Z:" + client.replace("/", "\\"),
                                                      "C:\\copy"], copyto),
             "native unzip of a plain zip": (lambda: ["unzip", "-q", "-o", plainzip, "-d", unzipto], unzipto),
-        }
-        if args.beside_only:
-            del ways["setup.exe silent (resource)"]
+        })
         if download:
             ways[download[0]] = (lambda: [wine, pkg["download"], "silent"], target)
             ways[download[1]] = (lambda: ["curl", "-sS", "--fail", "--noproxy", "*", "--create-dirs", "-K", curlrc],
@@ -359,12 +385,21 @@ def main():
         for what, rs in results.items():
             walls = [r[0] for r in rs]
             med = statistics.median(walls)
-            size = {"setup.exe silent (resource)": sizes["resource"], "setup.exe silent (--zip-beside)": sizes["beside"],
-                    "native unzip of a plain zip": os.path.getsize(plainzip)}.get(what)
+            size = {**{titles[n]: b for n, b in sizes.items()}, "native unzip of a plain zip": os.path.getsize(plainzip)}.get(what)
             print(f"| {what} | {med:.2f} | {min(walls):.2f} | {max(walls):.2f} | {mib / med:.0f} | {med / floor:.2f} | "
                   f"{max(r[1] for r in rs):.0f} | {'%.3f' % (size / installed) if size else '—'} | "
               f"{statistics.median(r[2] for r in rs):.2f} | {statistics.median(r[3] for r in rs):.2f} |")
         print(f"\nNSIS: skipped (it is 32-bit code; runs here: {i686})" if i686 != "yes" else "\nNSIS: not wired up yet")
+        if "resource" in pkg and shutil.which("xdotool"):
+            # Against Wine's own notepad: what starting any window costs here.
+            shown = {"setup.exe": [], "notepad": []}
+            for _ in range(args.runs):
+                shown["setup.exe"].append(time_to_window([wine, pkg["resource"]], env))
+                shown["notepad"].append(time_to_window([wine, "notepad"], env))
+            print(f"\ntime to the window, median of {args.runs}: setup.exe with a "
+                  f"{os.path.getsize(pkg['resource']) / 1048576:.0f} MiB payload in the resource "
+                  f"{statistics.median(shown['setup.exe']):.2f} s, Wine's notepad "
+                  f"{statistics.median(shown['notepad']):.2f} s (goal: under 0.5 s)")
         if download:
             rate = {w: mib / statistics.median(r[0] for r in results[w]) for w in download}
             print(f"\ndownload way: {rate[download[0]]:.0f} MiB/s against curl's {rate[download[1]]:.0f} MiB/s, "

@@ -121,6 +121,8 @@ private:
     };
     bool FinishOpen(const char* password);
     bool GoTo(int index);
+    bool ReserveBuffer(uint32_t size);
+    ReadFailure ReadEncrypted(const Entry& entry, Sink sink, void* context, uint32_t chunk);
 
     void* handle_ = nullptr;
     MemorySource memory_;
@@ -129,7 +131,7 @@ private:
     std::string password_;
     bool hasPassword_ = false;
     std::vector<Entry> entries_;
-    std::unique_ptr<char[]> buffer_;  // Read's pieces
+    std::unique_ptr<char[]> buffer_;  // Read's pieces (and, after them, what it read raw)
     uint32_t bufferSize_ = 0;
     bool directoryDamaged_ = false;
     ReadFailure readFailure_ = ReadFailure::kNone;

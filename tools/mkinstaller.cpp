@@ -60,7 +60,8 @@ int Fail(const ToolError& e) {
 const wchar_t* kUsage =
     L"usage:\n"
     L"  mkinstaller --stub installer.exe --config app.txt --skin DIR\n"
-    L"              [--client DIR | --client-zip FILE] [--base-url URL] [--zip-beside]\n"
+    L"              [--client DIR | --client-zip FILE] [--plain-client] [--base-url URL]\n"
+    L"              [--zip-beside]\n"
     L"              --out setup.exe\n"
     L"  mkinstaller --manifest --client DIR --base-url URL [--config app.txt | --version V]\n"
     L"              --out update.xml\n"
@@ -72,6 +73,9 @@ const wchar_t* kUsage =
     L"--skin       folder whose files go to the payload's root; checked as --check-skin does\n"
     L"--client     folder of the client's files: packed as the inner archive, with update.xml\n"
     L"--client-zip plain ZIP of the client's files, packed with names as stored\n"
+    L"--plain-client     the client's files without the archive password: they install\n"
+    L"             about 1.7 times as fast (decrypting is most of an installation's work),\n"
+    L"             and anyone can unpack them; the skin, theme and manifest stay protected\n"
     L"--base-url   download address of the client's files in update.xml (default: the\n"
     L"             configuration's source); the addresses are written percent-encoded\n"
     L"--zip-beside write the payload as the .zip beside the output instead of into it\n"
@@ -85,6 +89,7 @@ struct Options {
     std::wstring stub, config, skin, client, clientZip, baseUrl, out, version, maxResource, installDir;
     uint64_t maxResourceBytes = kMaxResourcePayload;
     bool zipBeside = false;
+    bool plainClient = false;
     bool manifest = false;
     bool render = false;
 };
@@ -287,8 +292,13 @@ bool CheckBaseUrl(const std::wstring& url, ToolError* error) {
 
 // --- inner archive from a folder
 
-bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, ArchiveWriter& inner,
-                CUpdateInfo* manifest, ToolError* error) {
+// The client's entries carry the archive password unless the publisher
+// chose speed: ZipCrypto runs at about 100 MB/s a core whatever the code,
+// since every byte's keys wait for the byte before.
+const char* ClientPassword(const Options& o) { return o.plainClient ? nullptr : GetArchivePassword(); }
+
+bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, const char* password,
+                ArchiveWriter& inner, CUpdateInfo* manifest, ToolError* error) {
     std::vector<TreeEntry> tree;
     if (!ListTree(root, L"", &tree, error)) return false;
     uint64_t record = 0;
@@ -299,7 +309,7 @@ bool PackFolder(const std::wstring& root, const std::wstring& baseUrl, ArchiveWr
     if (!CheckClientEntries(root, tree.size(), record, error)) return false;
 
     EntryOptions options;
-    options.password = GetArchivePassword();
+    options.password = password;
     for (const TreeEntry& e : tree) {
         bool ok = e.folder ? inner.AddFolder(ZipName(e.relative, true), options, error)
                            : inner.AddFile(ZipName(e.relative, false), root + L"\\" + e.relative,
@@ -362,9 +372,9 @@ bool ListZipItems(XZip& zip, const std::wstring& source, std::vector<ZipEntryRec
 }
 
 // The entry keeps its date, attributes and name encoding in the inner archive.
-EntryOptions ZipItemOptions(const ZipEntryRecord& item) {
+EntryOptions ZipItemOptions(const ZipEntryRecord& item, const char* password) {
     EntryOptions options;
-    options.password = GetArchivePassword();
+    options.password = password;
     options.dosDate = item.dosDate;
     options.externalAttributes = item.externalAttributes;
     options.versionMadeBy = item.versionMadeBy;
@@ -388,9 +398,9 @@ bool CopyPiece(const void* bytes, uint32_t count, void* context) {
 // Copies entry index into the inner archive; for a file, digest receives
 // the MD5 of its bytes.
 bool CopyZipItem(XZip& zip, const std::wstring& source, int index, const ZipEntryRecord& item,
-                 ArchiveWriter& inner, uint8_t digest[16], ToolError* error) {
+                 const char* password, ArchiveWriter& inner, uint8_t digest[16], ToolError* error) {
     std::wstring shown = FromUtf8(item.name);
-    EntryOptions options = ZipItemOptions(item);
+    EntryOptions options = ZipItemOptions(item, password);
     if (IsZipFolder(item)) return inner.AddFolder(item.name, options, error);
     if (!inner.BeginEntry(item.name, item.crc, item.uncompressedSize, options, error)) return false;
     CopySink sink{&inner, error, XMD5()};
@@ -443,8 +453,8 @@ void AddZipItemToManifest(const ZipEntryRecord& item, const uint8_t digest[16], 
                       (base + EncodeUrlPath(url.c_str())).c_str());
 }
 
-bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWriter& inner,
-             CUpdateInfo* manifest, ToolError* error) {
+bool PackZip(const std::wstring& source, const std::wstring& baseUrl, const char* password,
+             ArchiveWriter& inner, CUpdateInfo* manifest, ToolError* error) {
     // A plain ZIP: no password, and an encrypted entry is refused above.
     XZip zip;
     if (!zip.OpenFromFile(source.c_str(), nullptr)) {
@@ -460,7 +470,7 @@ bool PackZip(const std::wstring& source, const std::wstring& baseUrl, ArchiveWri
     if (!ListZipItems(zip, source, &items, error)) return false;
     for (size_t i = 0; i < items.size(); ++i) {
         uint8_t digest[16];
-        if (!CopyZipItem(zip, source, int(i), items[i], inner, digest, error)) return false;
+        if (!CopyZipItem(zip, source, int(i), items[i], password, inner, digest, error)) return false;
         if (!IsZipFolder(items[i])) AddZipItemToManifest(items[i], digest, baseUrl, manifest);
     }
     return CheckManifestFits(*manifest, source, error);
@@ -688,7 +698,7 @@ bool AddUninstaller(const Options& o, CClientInfo& config, ArchiveWriter& inner,
     SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!WriteConfigResource(copy, config, error)) return false;
     EntryOptions options;
-    options.password = GetArchivePassword();
+    options.password = ClientPassword(o);
     *added = inner.AddFile(ToUtf8(name), copy, options, nullptr, error);
     return *added;
 }
@@ -815,8 +825,9 @@ bool PackClient(const Options& o, CClientInfo& config, const std::wstring& baseU
     manifest->SetVersion(config.GetVersion());
     ArchiveWriter inner;
     if (!inner.Create(client->innerPath, error)) return false;
-    bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, inner, manifest.get(), error)
-                               : PackFolder(o.client, baseUrl, inner, manifest.get(), error);
+    const char* password = ClientPassword(o);
+    bool ok = o.client.empty() ? PackZip(o.clientZip, baseUrl, password, inner, manifest.get(), error)
+                               : PackFolder(o.client, baseUrl, password, inner, manifest.get(), error);
     client->entries = inner.Count();
     if (!ok || !AddUninstaller(o, config, inner, temp, &client->withUninstaller, error) ||
         !inner.Close(error))
@@ -973,6 +984,7 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         std::wstring arg = argv[i];
         std::wstring* value = nullptr;
         if (arg == L"--zip-beside") o->zipBeside = true;
+        else if (arg == L"--plain-client") o->plainClient = true;
         else if (arg == L"--manifest") o->manifest = true;
         else if (arg == L"--render-skin") {
             o->render = true;
@@ -1014,7 +1026,7 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         need(o->stub, L"--stub");
         need(o->config, L"--config");
         need(o->out, L"--out");
-        if (o->manifest || !o->client.empty() || !o->clientZip.empty() || o->zipBeside)
+        if (o->manifest || !o->client.empty() || !o->clientZip.empty() || o->zipBeside || o->plainClient)
             *problem = L"--render-skin takes only --stub, --config, --install-dir and --out";
     } else if (!o->installDir.empty()) {
         *problem = L"--install-dir goes with --render-skin";
@@ -1022,7 +1034,7 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         need(o->client, L"--client");
         need(o->baseUrl, L"--base-url");
         need(o->out, L"--out");
-        if (!o->stub.empty() || !o->skin.empty() || !o->clientZip.empty() || o->zipBeside)
+        if (!o->stub.empty() || !o->skin.empty() || !o->clientZip.empty() || o->zipBeside || o->plainClient)
             *problem = L"--manifest takes only --client, --base-url, --config, --version and --out";
     } else {
         need(o->stub, L"--stub");
@@ -1030,6 +1042,8 @@ bool ParseArguments(int argc, wchar_t** argv, Options* o, std::wstring* problem)
         need(o->skin, L"--skin");
         need(o->out, L"--out");
         if (!o->client.empty() && !o->clientZip.empty()) *problem = L"give --client or --client-zip, not both";
+        if (o->plainClient && o->client.empty() && o->clientZip.empty())
+            *problem = L"--plain-client goes with --client or --client-zip";
     }
     for (std::wstring* p : {&o->stub, &o->config, &o->skin, &o->client, &o->clientZip, &o->out}) {
         *p = FullPath(*p);

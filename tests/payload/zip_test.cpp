@@ -302,9 +302,15 @@ TEST(XZip, WrongPasswordOpensButCannotExtract) {
 // which the install worker's reader once did).
 TEST(XZip, ReadsInPiecesAndPassesThePasswordOnlyWhereNeeded) {
     const std::string body = fixture::Noise(100000, 4);
+    // Text inflates to many times its size: pieces still come after the
+    // last of the stored bytes was read.
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i) text += "line " + std::to_string(i % 97) + " of the manual\n";
+    text.append(200000, '=');  // the last few bytes stored stand for all of these
     const auto bytes = MakeZip({{"x.bin", body},
                                 {"open.bin", body, false, false, nullptr},
-                                {"open-stored.bin", "as it is", false, true, nullptr}},
+                                {"open-stored.bin", "as it is", false, true, nullptr},
+                                {"text.txt", text}},
                                kPassword);
     const struct {
         const char* password;
@@ -314,13 +320,13 @@ TEST(XZip, ReadsInPiecesAndPassesThePasswordOnlyWhereNeeded) {
     } cases[] = {
         {kPassword, 0, true, body},    {"wrong", 0, false, ""},        {nullptr, 0, false, ""},
         {kPassword, 1, true, body},    {nullptr, 1, true, body},       {kPassword, 2, true, "as it is"},
-        {"wrong", 2, true, "as it is"},
+        {"wrong", 2, true, "as it is"}, {kPassword, 3, true, text},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.password ? c.password : "none") + " #" + std::to_string(c.index));
         XZip zip;
         ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), c.password));
-        ASSERT_EQ(3, zip.Count());
+        ASSERT_EQ(4, zip.Count());
         EXPECT_EQ(c.expected.empty() ? body.size() : c.expected.size(), zip.SizeOf(c.index));
         struct Got {
             std::string bytes;
@@ -344,9 +350,17 @@ TEST(XZip, ReadsInPiecesAndPassesThePasswordOnlyWhereNeeded) {
     // A sink that refuses ends the read as a failure; no entry, no read.
     XZip zip;
     ASSERT_TRUE(zip.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), kPassword));
+    // Pieces smaller than one match: the last match is still being copied
+    // out when the stored bytes have all been read.
+    std::string small;
+    EXPECT_TRUE(zip.Read(3, [](const void* p, uint32_t n, void* context) {
+        static_cast<std::string*>(context)->append(static_cast<const char*>(p), n);
+        return true;
+    }, &small, 100));
+    EXPECT_TRUE(small == text);
     EXPECT_FALSE(zip.Read(0, [](const void*, uint32_t, void*) { return false; }, nullptr));
-    EXPECT_FALSE(zip.Read(3, [](const void*, uint32_t, void*) { return true; }, nullptr));
-    EXPECT_EQ(0u, zip.SizeOf(3));
+    EXPECT_FALSE(zip.Read(4, [](const void*, uint32_t, void*) { return true; }, nullptr));
+    EXPECT_EQ(0u, zip.SizeOf(4));
     const char garbage[] = "PK no archive";
     XZip other;
     EXPECT_FALSE(other.OpenFromMemory(garbage, sizeof garbage, kPassword));
@@ -467,9 +481,12 @@ TEST(XZip, TellsWhyAReadFailed) {
                                {"plain.bin", body, false, false, nullptr}},
                               kPassword);
     ASSERT_FALSE(good.empty());
-    const fixture::ZipLayout stored = fixture::LocateEntry(good, 2), deflated = fixture::LocateEntry(good, 3);
+    const fixture::ZipLayout stored = fixture::LocateEntry(good, 2), deflated = fixture::LocateEntry(good, 3),
+                             secret = fixture::LocateEntry(good, 0), secretStored = fixture::LocateEntry(good, 1);
     ASSERT_NE(stored.data, 0u);
     ASSERT_NE(deflated.data, 0u);
+    ASSERT_NE(secret.data, 0u);
+    ASSERT_NE(secretStored.data, 0u);
     auto patched = [&](std::vector<std::pair<size_t, uint8_t>> changes) {
         auto b = good;
         for (const auto& [at, value] : changes) b[at] = value;
@@ -497,6 +514,16 @@ TEST(XZip, TellsWhyAReadFailed) {
          Failure::kShort},
         // A final block of the reserved type 3.
         {"bad deflate block", patched({{deflated.data, 0x07}}), nullptr, 3, true, Failure::kData},
+        // The same, where the entries are encrypted (read and checked apart
+        // from the plain ones).
+        {"encrypted, unknown method", patched({{secret.central + 10, 14}}), kPassword, 0, true,
+         Failure::kCannotOpen},
+        {"encrypted, flipped data byte", patched({{secretStored.data + 14, 'X'}}), kPassword, 1, true,
+         Failure::kCrc},
+        {"encrypted, shorter than stated", patched({{secretStored.central + 25, 1}, {secretStored.local + 23, 1}}),
+         kPassword, 1, true, Failure::kShort},
+        {"encrypted, longer than stated", patched({{secretStored.central + 24, 5}, {secretStored.local + 22, 5}}),
+         kPassword, 1, true, Failure::kData},
     };
     const XZip::Sink take = [](const void*, uint32_t, void*) { return true; };
     const XZip::Sink refuse = [](const void*, uint32_t, void*) { return false; };

@@ -76,7 +76,7 @@ struct ClientTree {
 };
 
 // Checks the inner archive of an open payload against the client folder.
-void ExpectClient(XZip& payload, const ClientTree& tree, bool withUninstaller = true) {
+void ExpectClient(XZip& payload, const ClientTree& tree, bool withUninstaller = true, bool encrypted = true) {
     XData innerBytes;
     ASSERT_TRUE(payload.ExtractByName(L"APP.ZIP", &innerBytes));
     XZip inner;
@@ -112,10 +112,17 @@ void ExpectClient(XZip& payload, const ClientTree& tree, bool withUninstaller = 
     EXPECT_EQ(seenFolders, tree.folders);
     inner.Close();
 
-    // Every file is encrypted with the archive password.
+    // Every file is encrypted with the archive password, or none is.
     ASSERT_TRUE(inner.OpenFromMemory(innerBytes.data, innerBytes.size, "not-the-password"));
+    for (int i = 0; i < inner.Count(); ++i) {
+        ZipEntryRecord record;
+        ASSERT_TRUE(inner.GetEntryRecord(i, &record));
+        if (!inner.IsDirectory(i)) {
+            EXPECT_EQ(encrypted, (record.flags & 1) != 0) << record.name;
+        }
+    }
     XData content;
-    EXPECT_FALSE(inner.ExtractByIndex(inner.Find(L"readme.txt", nullptr), &content));
+    EXPECT_EQ(!encrypted, inner.ExtractByIndex(inner.Find(L"readme.txt", nullptr), &content));
 }
 
 void ExpectManifest(XZip& payload, const ClientTree& tree, const std::wstring& base) {
@@ -244,6 +251,31 @@ TEST(Mkinstaller, ZipBesideReplacesAPayloadTheStubCarries) {
     CClientInfo config;
     ASSERT_TRUE(config.LoadFromLibrary(exe.c_str(), L"app", 1));
     EXPECT_STREQ(config.GetName(), kName);
+}
+
+// A publisher may trade the client's protection for speed: its entries go
+// without the password, while the skin, theme and manifest keep it.
+TEST(Mkinstaller, PlainClientLeavesOnlyTheClientsFilesUnprotected) {
+    Package p;
+    std::wstring exe = p.out + L"setup.exe";
+    auto args = p.Args(Stub(), exe);
+    args.push_back(L"--plain-client");
+    Result r = RunTool(args);
+    ASSERT_EQ(r.code, 0u) << r.err;
+    XZip payload;
+    PayloadBytes buffer;
+    ASSERT_TRUE(OpenPayloadOf(exe.c_str(), payload, buffer));
+    ExpectClient(payload, p.tree, true, false);
+    ExpectManifest(payload, p.tree, L"http://dl.example/starfall");
+    for (const wchar_t* name : {L"update.xml", L"theme.txt", L"bg_main.png"}) {
+        ZipEntryRecord record;
+        ASSERT_TRUE(payload.GetEntryRecord(payload.Find(name, nullptr), &record)) << testing_util::Narrow(name);
+        EXPECT_NE(0, record.flags & 1) << testing_util::Narrow(name);
+    }
+    Result alone = RunTool({L"--stub", Stub(), L"--config", p.config, L"--skin",
+                            testing_util::SourcePath("sample/skin"), L"--plain-client", L"--out", exe});
+    EXPECT_EQ(alone.code, 2u);
+    EXPECT_NE(alone.err.find("--plain-client goes with --client"), std::string::npos) << alone.err;
 }
 
 TEST(Mkinstaller, RepacksAPlainClientZipWithNamesAsStored) {
