@@ -390,7 +390,7 @@ void Notify(const EntryRun& run, DownloadEvent event, uint32_t attempt, uint32_t
     Notify(run.progress, run.item->file, event, attempt, waitMs, run.status, run.error);
 }
 
-bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateItem* item) {
+bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateItem* item, CInternet& net) {
     EntryRun run{path, item, progress, progress ? progress->done : 0, {}, {}};
     if (!PartialPathsOf(path, run.data, run.side, kLocalPathCapacity)) return false;
     if (IsUpToDate(path, item)) {
@@ -402,7 +402,6 @@ bool DownloadFile(const wchar_t* path, DownloadProgress* progress, const UpdateI
 
     DownloadPolicy policy = progress ? progress->policy : DownloadPolicy();
     if (policy.attempts == 0) policy.attempts = 1;
-    CInternet net;
     for (uint32_t attempt = 1;; ++attempt) {
         if (Stopped(progress)) return false;
         run.status = run.error = run.retryAfter = 0;
@@ -458,13 +457,19 @@ bool PartialPathsOf(const wchar_t* path, wchar_t* data, wchar_t* side, uint32_t 
     return n > 0 && uint32_t(n) < capacity;
 }
 
-bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const UpdateItem* item) {
+namespace {
+
+// One session serves every file a caller fetches: opening one reads the
+// system's proxy settings from the registry. Done per file, that took the
+// download of a 3,000-file client from 5.1 s to 6.0 s.
+bool DownloadItemWith(CInternet& net, const wchar_t* directory, DownloadProgress* progress,
+                      const UpdateItem* item) {
     if (!item) return false;
     wchar_t path[kLocalPathCapacity];
     switch (item->action) {
         case kUpdateAdd:
             if (!LocalPathOf(path, directory, item)) return false;
-            return DownloadFile(path, progress, item);
+            return DownloadFile(path, progress, item, net);
         case kUpdateDelete:
             if (!LocalPathOf(path, directory, item)) return false;
             DeleteFileW(path);  // a file already gone is what was asked for
@@ -472,6 +477,13 @@ bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const Up
         default:
             return true;  // carried for newer programs, nothing to do here
     }
+}
+
+}  // namespace
+
+bool DownloadItem(const wchar_t* directory, DownloadProgress* progress, const UpdateItem* item) {
+    CInternet net;
+    return DownloadItemWith(net, directory, progress, item);
 }
 
 bool DownloadAll(DownloadProgress* progress, const wchar_t* directory, IUpdateInfo* manifest) {
@@ -486,11 +498,12 @@ bool DownloadAll(DownloadProgress* progress, const wchar_t* directory, IUpdateIn
     p->done = 0;
     Report(p, total, 0, nullptr);
     bool all = true;
+    CInternet net;
     for (uint32_t i = 0; i < count; ++i) {
         const UpdateItem* item = manifest->GetItem(i);
         if (!item) continue;
         Report(p, total, p->done, item->file);
-        if (!DownloadItem(directory, p, item)) all = false;
+        if (!DownloadItemWith(net, directory, p, item)) all = false;
         p->done += Counted(item);
         Report(p, total, p->done, nullptr);
     }
@@ -661,6 +674,7 @@ private:
             std::lock_guard<std::mutex> lock(pool->lock_);
             pool->notices_.push_back(n);
         };
+        CInternet net;
         for (;;) {
             if (events_.Stopped()) return;
             const size_t i = next_.fetch_add(1);
@@ -671,7 +685,7 @@ private:
             }
             state_[i].store(kRunning);
             worker.have.store(0);
-            const bool ok = DownloadItem(directory_, &p, items_[i]);
+            const bool ok = DownloadItemWith(net, directory_, &p, items_[i]);
             {
                 std::lock_guard<std::mutex> lock(lock_);
                 finishedBytes_ += Counted(items_[i]);
