@@ -357,8 +357,10 @@ def main():
         ways = {titles[name]: ((lambda path=path: [wine, path, "silent"]), target)
                 for name, path in pkg.items() if name in titles}
         ways.update({
-            "xcopy /E under Wine (floor)": (lambda: [wine, "xcopy", "/E", "/I", "/Q", "/Y", "Z:" + client.replace("/", "\\"),
-                                                     "C:\\copy"], copyto),
+            # By its path: by its bare name Wine starts it in a process of
+            # its own that is not ours to wait for, nor its CPU and memory.
+            "xcopy /E under Wine (floor)": (lambda: [wine, "C:\\windows\\system32\\xcopy.exe", "/E", "/I", "/Q", "/Y",
+                                                     "Z:" + client.replace("/", "\\"), "C:\\copy"], copyto),
             "native unzip of a plain zip": (lambda: ["unzip", "-q", "-o", plainzip, "-d", unzipto], unzipto),
         })
         if download:
