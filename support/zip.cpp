@@ -406,7 +406,7 @@ namespace {
 class ZipCryptoKeys {
 public:
     explicit ZipCryptoKeys(const char* password) : table_(get_crc_table()) {
-        for (const char* p = password; *p; ++p) Mix(uint8_t(*p));
+        for (const char* p = password; *p; ++p) Mix(table_, k0_, k1_, k2_, uint8_t(*p));
     }
     void Decrypt(uint8_t* bytes, size_t count) {
         // Locals: a byte store may alias any member, which would otherwise
@@ -417,18 +417,17 @@ public:
             const uint32_t t = (k2 & 0xFFFF) | 2;
             const uint8_t c = uint8_t(bytes[i] ^ uint8_t((t * (t ^ 1)) >> 8));
             bytes[i] = c;
-            k0 = uint32_t(table[(k0 ^ c) & 0xFF]) ^ (k0 >> 8);
-            k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-            k2 = uint32_t(table[(k2 ^ (k1 >> 24)) & 0xFF]) ^ (k2 >> 8);
+            Mix(table, k0, k1, k2, c);
         }
         k0_ = k0, k1_ = k1, k2_ = k2;
     }
 
 private:
-    void Mix(uint8_t c) {
-        k0_ = uint32_t(table_[(k0_ ^ c) & 0xFF]) ^ (k0_ >> 8);
-        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-        k2_ = uint32_t(table_[(k2_ ^ (k1_ >> 24)) & 0xFF]) ^ (k2_ >> 8);
+    // The keys take in one byte of plain text.
+    static void Mix(const z_crc_t* table, uint32_t& k0, uint32_t& k1, uint32_t& k2, uint8_t c) {
+        k0 = uint32_t(table[(k0 ^ c) & 0xFF]) ^ (k0 >> 8);
+        k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
+        k2 = uint32_t(table[(k2 ^ (k1 >> 24)) & 0xFF]) ^ (k2 >> 8);
     }
 
     const z_crc_t* table_;
@@ -437,6 +436,15 @@ private:
 
 constexpr uint32_t kRawPiece = 64 * 1024;
 constexpr uint32_t kCryptHeader = 12;
+
+// One piece to the sink, counted: more bytes than the directory promised
+// means a lying archive.
+XZip::ReadFailure Deliver(const void* bytes, uint32_t count, uint64_t promised, uint64_t* total,
+                          XZip::Sink sink, void* context) {
+    *total += count;
+    if (*total > promised) return XZip::ReadFailure::kData;
+    return sink(bytes, count, context) ? XZip::ReadFailure::kNone : XZip::ReadFailure::kCancelled;
+}
 
 }  // namespace
 
@@ -467,10 +475,7 @@ bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
         int n = unzReadCurrentFile(handle_, buffer, chunk);
         if (n < 0) failure = ReadFailure::kData;
         if (n <= 0) break;
-        total += uint32_t(n);
-        // More bytes than the directory promised means a lying archive.
-        if (total > entry.size) failure = ReadFailure::kData;
-        else if (!sink(buffer, uint32_t(n), context)) failure = ReadFailure::kCancelled;
+        failure = Deliver(buffer, uint32_t(n), entry.size, &total, sink, context);
     }
     // Damaged data may show only here, as a CRC error; the reader checks it
     // only once the whole entry was read.
@@ -506,10 +511,8 @@ XZip::ReadFailure XZip::ReadEncrypted(const Entry& entry, Sink sink, void* conte
     uint32_t header = 0;  // of the 12 bytes before the data, read so far
     bool ended = false;
     auto deliver = [&](const uint8_t* bytes, uint32_t count) {
-        total += count;
-        if (total > entry.size) return ReadFailure::kData;
         crc = crc32(crc, bytes, count);
-        return sink(bytes, count, context) ? ReadFailure::kNone : ReadFailure::kCancelled;
+        return Deliver(bytes, count, entry.size, &total, sink, context);
     };
     while (failure == ReadFailure::kNone && !ended) {
         const int n = unzReadCurrentFile(handle_, raw, kRawPiece);
