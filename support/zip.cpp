@@ -1,5 +1,7 @@
 #include "support/zip.h"
 
+#include "support/zip_crypto.h"
+
 #include <minizip/ioapi.h>
 #include <minizip/iowin32.h>
 #include <minizip/unzip.h>
@@ -295,6 +297,12 @@ bool XZip::Close() {
     return rc == UNZ_OK;
 }
 
+bool XZip::HasEncryptedEntries() const {
+    for (const Entry& entry : entries_)
+        if (entry.encrypted) return true;
+    return false;
+}
+
 int XZip::Count() { return handle_ ? static_cast<int>(entries_.size()) : 0; }
 
 bool XZip::GoTo(int index) {
@@ -399,41 +407,6 @@ uint64_t XZip::SizeOf(int index) const {
 
 namespace {
 
-// The traditional PKWARE cipher, decrypting in place. The reader's own
-// version calls a function per byte; this one keeps the keys in registers
-// (each byte's keys wait for the byte before, so nothing runs faster than
-// that chain: about 100 MB/s a core).
-class ZipCryptoKeys {
-public:
-    explicit ZipCryptoKeys(const char* password) : table_(get_crc_table()) {
-        for (const char* p = password; *p; ++p) Mix(table_, k0_, k1_, k2_, uint8_t(*p));
-    }
-    void Decrypt(uint8_t* bytes, size_t count) {
-        // Locals: a byte store may alias any member, which would otherwise
-        // be loaded again inside the chain.
-        const z_crc_t* table = table_;
-        uint32_t k0 = k0_, k1 = k1_, k2 = k2_;
-        for (size_t i = 0; i < count; ++i) {
-            const uint32_t t = (k2 & 0xFFFF) | 2;
-            const uint8_t c = uint8_t(bytes[i] ^ uint8_t((t * (t ^ 1)) >> 8));
-            bytes[i] = c;
-            Mix(table, k0, k1, k2, c);
-        }
-        k0_ = k0, k1_ = k1, k2_ = k2;
-    }
-
-private:
-    // The keys take in one byte of plain text.
-    static void Mix(const z_crc_t* table, uint32_t& k0, uint32_t& k1, uint32_t& k2, uint8_t c) {
-        k0 = uint32_t(table[(k0 ^ c) & 0xFF]) ^ (k0 >> 8);
-        k1 = (k1 + (k0 & 0xFF)) * 134775813u + 1;
-        k2 = uint32_t(table[(k2 ^ (k1 >> 24)) & 0xFF]) ^ (k2 >> 8);
-    }
-
-    const z_crc_t* table_;
-    uint32_t k0_ = 305419896u, k1_ = 591751049u, k2_ = 878082192u;
-};
-
 constexpr uint32_t kRawPiece = 64 * 1024;
 constexpr uint32_t kCryptHeader = 12;
 
@@ -518,7 +491,8 @@ XZip::ReadFailure XZip::ReadEncrypted(const Entry& entry, Sink sink, void* conte
         const int n = unzReadCurrentFile(handle_, raw, kRawPiece);
         if (n < 0) failure = ReadFailure::kData;
         if (n <= 0) break;
-        keys.Decrypt(raw, uint32_t(n));
+        if (decryptor_) decryptor_->Decrypt(keys, raw, uint32_t(n));
+        else keys.Decrypt(raw, uint32_t(n));
         uint32_t skip = std::min(kCryptHeader - header, uint32_t(n));
         header += skip;
         const uint8_t* data = raw + skip;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+class IDecryptor;
 class XData;
 
 // Entry names are held in buffers of this many wide characters.
@@ -69,6 +70,8 @@ public:
     bool IsOpen() const { return handle_ != nullptr; }
 
     int Count();
+    // True when any entry is encrypted.
+    bool HasEncryptedEntries() const;
     bool IsDirectory(int index);
     // name holds kZipNameCapacity characters; receives the safe name.
     bool GetEntryName(int index, wchar_t* name);
@@ -109,6 +112,10 @@ public:
     // other entry.
     bool PlainRange(int index, uint64_t* offset, uint64_t* size);
 
+    // Where Read sends encrypted pieces to be decrypted; null (the default)
+    // decrypts them at once. Kept, not owned.
+    void SetDecryptor(IDecryptor* decryptor) { decryptor_ = decryptor; }
+
     using MemorySource = ZipMemorySource;
 
 private:
@@ -135,6 +142,7 @@ private:
     uint32_t bufferSize_ = 0;
     bool directoryDamaged_ = false;
     ReadFailure readFailure_ = ReadFailure::kNone;
+    IDecryptor* decryptor_ = nullptr;
 };
 
 // The archive password shared by the payload, the inner archive and the
