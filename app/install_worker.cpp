@@ -128,31 +128,15 @@ struct InnerArchive {
     // when the process ends, however it ends).
     UniqueFile tempFile;
     wchar_t tempPath[MAX_PATH] = {};
-    // Where `archive` reads from, so each writer can open a reader of its
-    // own: a file window, or else bytes in memory.
-    std::wstring sourcePath;
-    uint64_t sourceOffset = 0;
-    uint64_t sourceSize = 0;
-    const void* sourceBytes = nullptr;
+    // The writers' readers open as siblings of `archive`.
 
     int Count() { return archive.Count(); }
 
     bool OpenFile(const wchar_t* path, uint64_t offset, uint64_t size) {
-        sourcePath = path;
-        sourceOffset = offset;
-        sourceSize = size;
-        return OpenReader(archive);
+        return archive.OpenFromFileWindow(path, offset, size, GetArchivePassword());
     }
     bool OpenMemory(const void* bytes, uint64_t size) {
-        sourceBytes = bytes;
-        sourceSize = size;
-        return OpenReader(archive);
-    }
-    bool OpenReader(XZip& reader) const {
-        const char* password = GetArchivePassword();
-        if (sourceBytes)
-            return sourceSize <= UINT32_MAX && reader.OpenFromMemory(sourceBytes, uint32_t(sourceSize), password);
-        return reader.OpenFromFileWindow(sourcePath.c_str(), sourceOffset, sourceSize, password);
+        return size <= UINT32_MAX && archive.OpenFromMemory(bytes, uint32_t(size), GetArchivePassword());
     }
 };
 
@@ -317,7 +301,7 @@ public:
             while (writer->count < lanes) {
                 std::unique_ptr<XZip>& reader = writer->readers[writer->count];
                 reader.reset(new (std::nothrow) XZip);
-                if (!reader || !inner_.OpenReader(*reader)) break;
+                if (!reader || !reader->OpenSibling(inner_.archive)) break;
                 if (lanes > 1) reader->SetDecryptor(&writer->lanes);
                 ++writer->count;
             }

@@ -248,10 +248,18 @@ bool XZip::OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t siz
 bool XZip::FinishOpen(const char* password) {
     directoryDamaged_ = false;
     if (!handle_) return false;
-    entries_.clear();
+    directory_.reset();
     hasPassword_ = password != nullptr;
     password_ = password ? password : "";
     if (handle_ == &g_emptyArchive) return true;
+    std::shared_ptr<std::vector<Entry>> entries;
+    try {
+        entries = std::make_shared<std::vector<Entry>>();
+    } catch (...) {
+        unzClose(handle_);
+        handle_ = nullptr;
+        return false;
+    }
     // The reader's walk cannot start on an empty central directory.
     unz_global_info64 global;
     int rc = unzGetGlobalInfo64(handle_, &global);
@@ -268,7 +276,7 @@ bool XZip::FinishOpen(const char* password) {
         }
         size_t len = info.size_filename < sizeof(name) ? info.size_filename : sizeof(name) - 1;
         try {
-            entries_.push_back(Entry{pos.pos_in_zip_directory, pos.num_of_file, info.uncompressed_size,
+            entries->push_back(Entry{pos.pos_in_zip_directory, pos.num_of_file, info.uncompressed_size,
                                      (info.flag & 1) != 0, std::string(name, len)});
         } catch (...) {
             rc = UNZ_INTERNALERROR;
@@ -280,9 +288,39 @@ bool XZip::FinishOpen(const char* password) {
         directoryDamaged_ = true;
         unzClose(handle_);
         handle_ = nullptr;
-        entries_.clear();
         return false;
     }
+    directory_ = std::move(entries);
+    return true;
+}
+
+bool XZip::OpenSibling(const XZip& source) {
+    if (handle_ || !source.handle_ || source.handle_ == &g_emptyArchive || !source.directory_) return false;
+    zlib_filefunc64_def functions;
+    if (source.memory_.bytes) {
+        memory_ = source.memory_;
+        FillMemoryFileFunctions(&functions, &memory_);
+        handle_ = unzOpen2_64(&memory_, &functions);
+    } else if (!source.windowPath_.empty()) {
+        try {
+            windowPath_ = source.windowPath_;
+        } catch (...) {
+            return false;
+        }
+        window_ = {windowPath_.c_str(), source.window_.offset, source.window_.size};
+        FillFileWindowFunctions(&functions, &window_);
+        handle_ = unzOpen2_64(&window_, &functions);
+    }
+    if (!handle_) {
+        memory_ = MemorySource{};
+        window_ = ZipFileWindow{};
+        windowPath_.clear();
+        return false;
+    }
+    directoryDamaged_ = false;
+    directory_ = source.directory_;
+    hasPassword_ = source.hasPassword_;
+    password_ = source.password_;
     return true;
 }
 
@@ -290,26 +328,31 @@ bool XZip::Close() {
     if (!handle_) return true;
     int rc = handle_ == &g_emptyArchive ? UNZ_OK : unzClose(handle_);
     handle_ = nullptr;
-    entries_.clear();
+    directory_.reset();
     memory_ = MemorySource{};
     window_ = ZipFileWindow{};
     windowPath_.clear();
     return rc == UNZ_OK;
 }
 
+const std::vector<XZip::Entry>& XZip::Entries() const {
+    static const std::vector<Entry> none;
+    return directory_ ? *directory_ : none;
+}
+
 bool XZip::HasEncryptedEntries() const {
-    for (const Entry& entry : entries_)
+    for (const Entry& entry : Entries())
         if (entry.encrypted) return true;
     return false;
 }
 
-int XZip::Count() { return handle_ ? static_cast<int>(entries_.size()) : 0; }
+int XZip::Count() { return handle_ ? static_cast<int>(Entries().size()) : 0; }
 
 bool XZip::GoTo(int index) {
-    if (!handle_ || index < 0 || size_t(index) >= entries_.size()) return false;
+    if (!handle_ || index < 0 || size_t(index) >= Entries().size()) return false;
     unz64_file_pos pos;
-    pos.pos_in_zip_directory = entries_[index].directoryOffset;
-    pos.num_of_file = entries_[index].fileNumber;
+    pos.pos_in_zip_directory = Entries()[index].directoryOffset;
+    pos.num_of_file = Entries()[index].fileNumber;
     return unzGoToFilePos64(handle_, &pos) == UNZ_OK;
 }
 
@@ -317,7 +360,7 @@ bool XZip::GetEntryInfo(int index, ZipEntryInfo* info) {
     if (!handle_ || !info) return false;
     std::memset(info, 0, sizeof(*info));
     if (index == -1) {
-        info->index = static_cast<int32_t>(entries_.size());
+        info->index = static_cast<int32_t>(Entries().size());
         return true;
     }
     if (!GoTo(index)) return false;
@@ -326,7 +369,7 @@ bool XZip::GetEntryInfo(int index, ZipEntryInfo* info) {
     if (unzGetCurrentFileInfo64(handle_, &raw, nullptr, 0, extra, sizeof(extra), nullptr, 0) != UNZ_OK)
         return false;
     info->index = index;
-    const std::string& stored = entries_[index].storedName;
+    const std::string& stored = Entries()[index].storedName;
     SafeEntryName(stored.data(), stored.size(), info->name);
     info->attributes = AttributesOf(raw);
     // A name ending in a separator can only be a folder, whatever the host.
@@ -385,8 +428,8 @@ int XZip::Find(const wchar_t* name, int32_t* size) {
     if (n <= 0 || n - 1 >= kZipFindNameLimit) return -1;
     size_t length = size_t(n - 1);
     auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        const std::string& stored = entries_[i].storedName;
+    for (size_t i = 0; i < Entries().size(); ++i) {
+        const std::string& stored = Entries()[i].storedName;
         if (stored.size() != length) continue;
         size_t k = 0;
         while (k < length && fold(stored[k]) == fold(wanted[k])) ++k;
@@ -401,8 +444,8 @@ int XZip::Find(const wchar_t* name, int32_t* size) {
 }
 
 uint64_t XZip::SizeOf(int index) const {
-    if (!handle_ || index < 0 || size_t(index) >= entries_.size()) return 0;
-    return entries_[index].size;
+    if (!handle_ || index < 0 || size_t(index) >= Entries().size()) return 0;
+    return Entries()[index].size;
 }
 
 namespace {
@@ -433,7 +476,7 @@ bool XZip::ReserveBuffer(uint32_t size) {
 bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
     readFailure_ = ReadFailure::kNoEntry;
     if (!sink || chunk == 0 || !GoTo(index)) return false;
-    const Entry& entry = entries_[index];
+    const Entry& entry = Entries()[index];
     readFailure_ = ReadFailure::kCannotOpen;
     if (entry.encrypted) {
         if (!hasPassword_ || chunk > UINT32_MAX - kRawPiece || !ReserveBuffer(chunk + kRawPiece)) return false;
@@ -562,7 +605,7 @@ bool FillPiece(const void* bytes, uint32_t count, void* context) {
 bool XZip::ExtractByIndex(int index, XData* out) {
     if (!out) return false;
     const uint64_t size = SizeOf(index);
-    if (!handle_ || index < 0 || size_t(index) >= entries_.size() || size > 0x7FFFFFFF) return false;
+    if (!handle_ || index < 0 || size_t(index) >= Entries().size() || size > 0x7FFFFFFF) return false;
     if (!out->Resize(uint32_t(size), true)) {
         out->Free();
         return false;

@@ -61,6 +61,12 @@ public:
     // An archive that is bytes offset .. offset + size of the file.
     bool OpenFromFileWindow(const wchar_t* path, uint64_t offset, uint64_t size,
                             const char* password);
+    // Another reader of what source reads (bytes in memory or a file
+    // window), sharing its directory, which is not read again: for threads
+    // reading one archive at once. Bytes in memory must stay alive until this
+    // closes too. False for an archive opened from a whole file, or an empty
+    // one.
+    bool OpenSibling(const XZip& source);
     // After an open failed: true when the archive was recognised but its
     // central directory could not be read through, false when it was no
     // archive at all (or could not be read).
@@ -127,6 +133,7 @@ private:
         std::string storedName;  // as the archive holds it, for Find
     };
     bool FinishOpen(const char* password);
+    const std::vector<Entry>& Entries() const;
     bool GoTo(int index);
     bool ReserveBuffer(uint32_t size);
     ReadFailure ReadEncrypted(const Entry& entry, Sink sink, void* context, uint32_t chunk);
@@ -137,7 +144,8 @@ private:
     std::wstring windowPath_;
     std::string password_;
     bool hasPassword_ = false;
-    std::vector<Entry> entries_;
+    // Shared by the siblings of one archive; never changed once read.
+    std::shared_ptr<const std::vector<Entry>> directory_;
     std::unique_ptr<char[]> buffer_;  // Read's pieces (and, after them, what it read raw)
     uint32_t bufferSize_ = 0;
     bool directoryDamaged_ = false;

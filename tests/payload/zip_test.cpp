@@ -581,3 +581,50 @@ TEST(XZip, SaysWhetherAFailedOpenFoundADamagedDirectory) {
     EXPECT_FALSE(zip.OpenFromFile((dir / L"missing.zip").c_str(), nullptr));
     EXPECT_FALSE(zip.DirectoryDamaged());
 }
+
+// A sibling reads what its source reads, with the source's directory and
+// password, and goes on reading after the source closed; it is refused
+// where there is nothing to share.
+TEST(XZip, SiblingsShareTheDirectoryAndReadTheSameBytes) {
+    const std::string body = fixture::Noise(70000, 11);
+    const auto bytes = MakeZip({{"a/one.bin", body}, {"\xE6\x96\x87.txt", "second"}}, kPassword);
+    testing_util::TempDir dir;
+    const std::vector<uint8_t> padded = [&] {
+        std::vector<uint8_t> v(1000, 'x');
+        v.insert(v.end(), bytes.begin(), bytes.end());
+        return v;
+    }();
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"pack.bin", padded));
+    auto read = [](XZip& zip, int index) {
+        std::string out;
+        const bool ok = zip.Read(index, [](const void* p, uint32_t n, void* context) {
+            static_cast<std::string*>(context)->append(static_cast<const char*>(p), n);
+            return true;
+        }, &out);
+        return ok ? out : std::string("<failed>");
+    };
+    for (bool window : {false, true}) {
+        SCOPED_TRACE(window ? "file window" : "memory");
+        XZip source, sibling;
+        ASSERT_TRUE(window ? source.OpenFromFileWindow((dir / L"pack.bin").c_str(), 1000, bytes.size(), kPassword)
+                           : source.OpenFromMemory(bytes.data(), uint32_t(bytes.size()), kPassword));
+        ASSERT_TRUE(sibling.OpenSibling(source));
+        EXPECT_FALSE(sibling.OpenSibling(source));  // already open
+        EXPECT_EQ(2, sibling.Count());
+        EXPECT_TRUE(sibling.HasEncryptedEntries());
+        EXPECT_EQ(1, sibling.Find(L"\u6587.TXT", nullptr));
+        // Both at once, each at its own entry.
+        EXPECT_TRUE(read(source, 1) == "second");
+        EXPECT_TRUE(read(sibling, 0) == body);
+        source.Close();
+        EXPECT_TRUE(read(sibling, 1) == "second");
+        EXPECT_TRUE(read(sibling, 0) == body);
+        EXPECT_TRUE(sibling.Close());
+    }
+    XZip whole, unopened, sibling;
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"whole.zip", bytes));
+    ASSERT_TRUE(whole.OpenFromFile((dir / L"whole.zip").c_str(), kPassword));
+    EXPECT_FALSE(sibling.OpenSibling(whole));
+    EXPECT_FALSE(sibling.OpenSibling(unopened));
+    EXPECT_FALSE(sibling.IsOpen());
+}
