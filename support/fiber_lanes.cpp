@@ -20,7 +20,7 @@ public:
         return main;
     }
     void* Add(LPFIBER_START_ROUTINE start, void* parameter) {
-        // The default stack: WriteFile under Wine wants more than a small one.
+        // The program's default stack size: a body runs what a thread would.
         void* fiber = CreateFiber(0, start, parameter);
         if (fiber) fibers_[count_++] = fiber;
         return fiber;
