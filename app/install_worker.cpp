@@ -323,6 +323,9 @@ public:
         return plans_[i].state != 0;
     }
 
+    // Bytes written by all the writers so far.
+    uint64_t Written() const { return written_.load(); }
+
     void Stop() {
         {
             std::lock_guard<std::mutex> hold(lock_);
@@ -338,6 +341,7 @@ private:
     public:
         Progress(WriterPool& pool, EntryPlan& plan) : pool_(pool), plan_(plan) {}
         bool Piece(uint32_t count) override {
+            pool_.written_ += count;
             uint64_t now = plan_.written += count;
             if (now / kByteReportInterval != (now - count) / kByteReportInterval)
                 pool_.changed_.notify_all();
@@ -418,6 +422,7 @@ private:
     std::vector<size_t> order_;  // the file entries as the writers take them
     size_t next_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> written_{0};
     std::vector<std::unique_ptr<Writer>> writers_;
     std::vector<std::thread> threads_;
 };
@@ -546,13 +551,22 @@ private:
         if (!ok) ++result_.failed;
         else if (plan.kind == EntryPlan::kFile) ++result_.installed;
         // Only what is in place is named, and so recorded for removal.
-        report_.Progress(ok ? plan.name.c_str() : nullptr, total_, done, bytesTotal_, bytesDone_);
+        Report(ok ? plan.name.c_str() : nullptr, done, bytesDone_);
         if (done == total_) result_.completed = true;
         return true;
     }
 
-    // Waits for the pool's writer, showing its bytes as they come, or writes
-    // the entry here. False when asked to stop.
+    // The byte count never goes back, though the writers' bytes may have
+    // been shown ahead of the entries reported.
+    void Report(const wchar_t* name, uint32_t done, uint64_t bytes) {
+        shown_ = std::max(shown_, bytes);
+        report_.Progress(name, total_, done, bytesTotal_, shown_);
+    }
+
+    // Waits for the pool's writer, showing the bytes all the writers write
+    // meanwhile (the large entries, taken first, are written while the
+    // reports wait for small ones), or writes the entry here. False when
+    // asked to stop.
     bool WriteFileEntry(size_t i, bool* ok) {
         EntryPlan& plan = plans_[i];
         if (!pool_) {
@@ -562,14 +576,10 @@ private:
                   WriteEntryTo(inner_.archive, int(i), plan.path.c_str(), progress);
             return true;
         }
-        uint64_t shown = 0;
         while (!pool_->Wait(i)) {
             if (report_.StopRequested()) return false;
-            const uint64_t written = plan.written;
-            if (written - shown >= kByteReportInterval) {
-                shown = written;
-                report_.Progress(nullptr, total_, uint32_t(i), bytesTotal_, bytesDone_ + written);
-            }
+            const uint64_t now = std::max(bytesDone_ + plan.written, pool_->Written());
+            if (now >= shown_ + kByteReportInterval) Report(nullptr, uint32_t(i), now);
         }
         *ok = plan.state == 1;
         return true;
@@ -582,6 +592,7 @@ private:
     InstallResult result_;
     std::vector<EntryPlan> plans_;
     uint64_t bytesTotal_ = 0, bytesDone_ = 0;
+    uint64_t shown_ = 0;  // the largest byte count reported
     EntryFolders folders_;
     std::unique_ptr<WriterPool> pool_;
 };

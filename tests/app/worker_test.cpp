@@ -534,6 +534,33 @@ TEST(InstallWorker, WritesSideBySideYetReportsInArchiveOrder) {
     EXPECT_EQ(0u, CountTempFiles(dir));
 }
 
+// Large entries are written first, so the first entry's report waits while
+// many of them are written: the byte count shows their bytes meanwhile
+// rather than standing still, and still never goes back.
+TEST(InstallWorker, BytesOfEntriesWrittenAheadShowBeforeTheirReports) {
+    std::vector<ZipItem> items = {{"first.txt", "small, and last to be taken"}};
+    // More large entries than there are readers in all the writers.
+    for (int i = 0; i < 40; ++i)
+        items.push_back({"large" + std::to_string(i) + ".bin", fixture::Noise(1u << 20, uint32_t(i + 50))});
+    Payload payload(items);
+    TempDir temp;
+    std::wstring dir = temp / L"game\\";
+    RecordingReport report;
+    InstallResult result = RunInstall(payload.Job(dir), report);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(0u, result.failed);
+    ASSERT_FALSE(report.reports.empty());
+    EXPECT_EQ(L"<null>", report.reports.front().name);
+    EXPECT_GE(report.reports.front().bytesDone, uint64_t(1) << 20);
+    uint64_t bytes = 0;
+    for (const Report& r : report.reports) {
+        EXPECT_GE(r.bytesDone, bytes);
+        bytes = r.bytesDone;
+    }
+    EXPECT_EQ(report.reports.back().bytesTotal, bytes);
+    ExpectFilesOf(items, dir);
+}
+
 // Entries whose order matters (one name twice, a file where a later entry
 // needs a folder, a folder where a later file would go) end as extracting
 // them one after another in the archive's order ends.
