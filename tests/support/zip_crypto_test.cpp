@@ -10,16 +10,13 @@
 
 #include "support/fiber_lanes.h"
 #include "support/zip_crypto.h"
+#include "tests/common/zip_builder.h"
 
 namespace {
 
 std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
-    std::vector<uint8_t> out(size);
-    for (uint8_t& b : out) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 16);
-    }
-    return out;
+    const std::string noise = fixture::Noise(size, seed);
+    return std::vector<uint8_t>(noise.begin(), noise.end());
 }
 
 // What one stream decrypts to alone, from the start, in one call.
