@@ -45,10 +45,10 @@ ZipCryptoKeys::ZipCryptoKeys(const char* password) {
 }
 
 void ZipCryptoKeys::Decrypt(uint8_t* bytes, size_t count) {
-    const z_crc_t* table = get_crc_table();
-    uint32_t k0 = k0_, k1 = k1_, k2 = k2_;
-    for (size_t i = 0; i < count; ++i) bytes[i] = Step(table, k0, k1, k2, bytes[i]);
-    k0_ = k0, k1_ = k1, k2_ = k2;
+    uint32_t state[1][3] = {{k0_, k1_, k2_}};
+    uint8_t* const p[1] = {bytes};
+    Interleaved<1>(p, count, state);
+    k0_ = state[0][0], k1_ = state[0][1], k2_ = state[0][2];
 }
 
 void DecryptTogether(ZipCryptoKeys* const keys[], uint8_t* const bytes[], const size_t counts[],
