@@ -277,7 +277,7 @@ bool XZip::FinishOpen(const char* password) {
         size_t len = info.size_filename < sizeof(name) ? info.size_filename : sizeof(name) - 1;
         try {
             entries->push_back(Entry{pos.pos_in_zip_directory, pos.num_of_file, info.uncompressed_size,
-                                     (info.flag & 1) != 0, std::string(name, len)});
+                                     info.compressed_size, (info.flag & 1) != 0, std::string(name, len)});
         } catch (...) {
             rc = UNZ_INTERNALERROR;
             break;
@@ -450,6 +450,24 @@ uint64_t XZip::SizeOf(int index) const {
 
 namespace {
 
+// While an entry's data is read from a file window, refills read as far as
+// the data goes and no farther (see ZipFileWindow).
+class ExpectedData {
+public:
+    ExpectedData(ZipFileWindow& window, unzFile handle, uint64_t size) : window_(window) {
+        if (!window.path) return;
+        const uint64_t from = unzGetCurrentFileZStreamPos64(handle);
+        window.expectFrom = from;
+        window.expectTo = size < window.size - std::min(from, window.size) ? from + size : window.size;
+    }
+    ~ExpectedData() { window_.expectFrom = window_.expectTo = 0; }
+    ExpectedData(const ExpectedData&) = delete;
+    ExpectedData& operator=(const ExpectedData&) = delete;
+
+private:
+    ZipFileWindow& window_;
+};
+
 constexpr uint32_t kRawPiece = 64 * 1024;
 constexpr uint32_t kCryptHeader = 12;
 
@@ -484,6 +502,7 @@ bool XZip::Read(int index, Sink sink, void* context, uint32_t chunk) {
         return readFailure_ == ReadFailure::kNone;
     }
     if (!ReserveBuffer(chunk) || unzOpenCurrentFilePassword(handle_, nullptr) != UNZ_OK) return false;
+    ExpectedData expected(window_, handle_, entry.packed);
     char* buffer = buffer_.get();
     ReadFailure failure = ReadFailure::kNone;
     uint64_t total = 0;
@@ -512,6 +531,7 @@ XZip::ReadFailure XZip::ReadEncrypted(const Entry& entry, Sink sink, void* conte
         info.compressed_size < kCryptHeader)
         return ReadFailure::kCannotOpen;
     if (unzOpenCurrentFile3(handle_, nullptr, nullptr, 1, nullptr) != UNZ_OK) return ReadFailure::kCannotOpen;
+    ExpectedData expected(window_, handle_, info.compressed_size);
     const bool deflated = info.compression_method == Z_DEFLATED;
     uint8_t* out = reinterpret_cast<uint8_t*>(buffer_.get());
     uint8_t* raw = out + chunk;

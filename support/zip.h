@@ -129,6 +129,7 @@ private:
         uint64_t directoryOffset;  // the reader's position record
         uint64_t fileNumber;
         uint64_t size;
+        uint64_t packed;  // as stored: compressed, with the cipher's header
         bool encrypted;
         std::string storedName;  // as the archive holds it, for Find
     };

@@ -4,6 +4,7 @@
 
 #include <minizip/ioapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -58,6 +59,7 @@ int ZCALLBACK MemoryError(voidpf, voidpf) { return 0; }
 // each would be a system call (and under Wine sometimes a server round trip),
 // so reads come from a buffer filled a large piece at a time.
 constexpr uint32_t kWindowBuffer = 256 * 1024;
+constexpr uint32_t kSmallFill = 4 * 1024;
 
 // A window's cursor: the open file, the position inside the window, and
 // the bytes buffered from bufferStart on.
@@ -76,15 +78,17 @@ HANDLE OpenShared(const wchar_t* path) {
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Positioned reads: one call each, no separate seek.
+// A seek, then plain reads. (A read given its position in an OVERLAPPED
+// costs Wine a round trip to its server for the completion it might owe a
+// completion port; seek and read are system calls of the process alone.)
 uint64_t ReadAt(HANDLE file, uint64_t at, void* buffer, uint64_t count) {
+    LARGE_INTEGER to;
+    to.QuadPart = LONGLONG(at);
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) return 0;
     uint64_t done = 0;
     while (done < count) {
         DWORD want = count - done > (1u << 30) ? (1u << 30) : DWORD(count - done), got = 0;
-        OVERLAPPED where = {};
-        where.Offset = DWORD(at + done);
-        where.OffsetHigh = DWORD((at + done) >> 32);
-        if (!ReadFile(file, static_cast<uint8_t*>(buffer) + done, want, &got, &where) || got == 0)
+        if (!ReadFile(file, static_cast<uint8_t*>(buffer) + done, want, &got, nullptr) || got == 0)
             break;
         done += got;
     }
@@ -98,6 +102,24 @@ voidpf ZCALLBACK WindowOpen(voidpf opaque, const void*, int mode) {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kWindowBuffer]);
     if (!file || !buffer) return nullptr;
     return new (std::nothrow) WindowCursor{window, std::move(file), 0, std::move(buffer), 0, 0};
+}
+
+// How much a refill at the cursor's position reads (see ZipFileWindow).
+// Entries are taken out of order by several readers, so a whole buffer read
+// at every jump was mostly thrown away: two jumps an entry (its directory
+// record, then its data), a quarter megabyte each, for entries of some
+// tens of kilobytes.
+uint64_t FillSize(const WindowCursor& c) {
+    const ZipFileWindow& w = *c.window;
+    const uint64_t p = c.position;
+    uint64_t fill = kWindowBuffer;
+    if (p >= w.expectFrom && p < w.expectTo) {
+        fill = std::max<uint64_t>(w.expectTo - p, kSmallFill);
+    } else if (p != c.bufferStart + c.bufferLength) {
+        fill = kSmallFill;
+    }
+    fill = std::min<uint64_t>(fill, kWindowBuffer);
+    return std::min(fill, w.size - p);
 }
 
 uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buf, uLong size) {
@@ -123,8 +145,7 @@ uLong ZCALLBACK WindowRead(voidpf, voidpf stream, void* buf, uLong size) {
             c->position += n;
             break;
         }
-        uint64_t fill = c->window->size - c->position;
-        if (fill > kWindowBuffer) fill = kWindowBuffer;
+        uint64_t fill = FillSize(*c);
         c->bufferStart = c->position;
         c->bufferLength = uint32_t(ReadAt(c->file.get(), c->window->offset + c->position,
                                           c->buffer.get(), fill));

@@ -20,6 +20,13 @@ struct ZipFileWindow {
     const wchar_t* path = nullptr;
     uint64_t offset = 0;
     uint64_t size = 0;
+    // What the reader is about to read (positions in the window), when it
+    // knows: the entry it reads. A refill there reads up to its end; one
+    // that carries on where the last ended reads a large piece; any other
+    // (a directory record on the way to an entry) only a small one. Only
+    // what is read ahead depends on it, never what is read.
+    uint64_t expectFrom = 0;
+    uint64_t expectTo = 0;
 };
 
 // Fill the reader's file-function table; the reader keeps the source

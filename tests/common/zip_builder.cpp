@@ -27,7 +27,9 @@ bool WriteZip(const std::wstring& path, const std::vector<ZipItem>& items, const
         if (item.directory || (pw && pw[0] == 0)) pw = nullptr;
         uLong crc = crc32(0, reinterpret_cast<const Bytef*>(item.bytes.data()), uInt(item.bytes.size()));
         int method = item.stored || item.directory ? 0 : Z_DEFLATED;
-        if (zipOpenNewFileInZip4_64(zip, item.name.c_str(), &info, nullptr, 0,
+        if (zipOpenNewFileInZip4_64(zip, item.name.c_str(), &info,
+                                    item.localExtra.empty() ? nullptr : item.localExtra.data(),
+                                    uInt(item.localExtra.size()),
                                     item.centralExtra.empty() ? nullptr : item.centralExtra.data(),
                                     uInt(item.centralExtra.size()), nullptr, method,
                                     method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,

@@ -18,6 +18,7 @@ struct ZipItem {
     int host = 0;                  // high byte of version-made-by (0 DOS, 3 Unix)
     uint32_t attributes = 0;       // external attributes, raw
     std::string centralExtra = {}; // raw extra field of the central directory
+    std::string localExtra = {};   // raw extra field of the local header
     bool utf8Name = true;          // the general-purpose flag that marks the name UTF-8
 };
 

@@ -628,3 +628,57 @@ TEST(XZip, SiblingsShareTheDirectoryAndReadTheSameBytes) {
     EXPECT_FALSE(sibling.OpenSibling(unopened));
     EXPECT_FALSE(sibling.IsOpen());
 }
+
+// Read from a file window, entries taken in any order come out whole:
+// tiny ones, ones larger than the reader's buffer, stored and deflated,
+// encrypted or not, and ones whose local header carries a longer extra
+// field than the directory announces (so what the reader expects to read
+// ends short of the data).
+TEST(XZip, FileWindowReadsEntriesInAnyOrder) {
+    const std::string longExtra = [] {
+        std::string field = "\x99\x99";               // a private header id
+        const uint16_t size = 6000;                   // longer than a small refill
+        field.push_back(char(size & 0xFF));
+        field.push_back(char(size >> 8));
+        return field + std::string(size, 'e');
+    }();
+    std::vector<fixture::ZipItem> items;
+    const size_t sizes[] = {0, 1, 4095, 4096, 4097, 70000, 262143, 262144, 600000};
+    int n = 0;
+    for (size_t size : sizes) {
+        for (int form = 0; form < 4; ++form) {
+            fixture::ZipItem item;
+            item.name = "e" + std::to_string(n++) + ".bin";
+            item.bytes = form % 2 ? fixture::Noise(size, uint32_t(n)) : std::string(size, char('a' + n % 26));
+            item.stored = form >= 2;
+            item.password = n % 3 == 0 ? nullptr : "";
+            if (n % 5 == 0) item.localExtra = longExtra;
+            items.push_back(item);
+        }
+    }
+    const auto bytes = MakeZip(items, kPassword);
+    ASSERT_FALSE(bytes.empty());
+    testing_util::TempDir dir;
+    std::vector<uint8_t> padded(1000, 'x');
+    padded.insert(padded.end(), bytes.begin(), bytes.end());
+    padded.resize(padded.size() + 3000, 'y');  // the window ends before the file does
+    ASSERT_TRUE(testing_util::WriteAll(dir / L"pack.bin", padded));
+
+    XZip zip;
+    ASSERT_TRUE(zip.OpenFromFileWindow((dir / L"pack.bin").c_str(), 1000, bytes.size(), kPassword));
+    ASSERT_EQ(int(items.size()), zip.Count());
+    std::vector<int> order(items.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = int(i * 7 % order.size());  // 7 is prime to 36
+    for (int round = 0; round < 2; ++round) {
+        for (int i : order) {
+            SCOPED_TRACE(items[size_t(i)].name);
+            std::string out;
+            ASSERT_TRUE(zip.Read(i, [](const void* p, uint32_t count, void* context) {
+                static_cast<std::string*>(context)->append(static_cast<const char*>(p), count);
+                return true;
+            }, &out));
+            EXPECT_TRUE(out == items[size_t(i)].bytes) << out.size() << " bytes";
+        }
+        std::reverse(order.begin(), order.end());
+    }
+}
