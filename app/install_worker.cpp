@@ -318,6 +318,7 @@ public:
     // Until entry i is written or anything was written; true once it is.
     bool Wait(size_t i) {
         std::unique_lock<std::mutex> hold(lock_);
+        awaited_ = i;
         if (plans_[i].state == 0) changed_.wait_for(hold, std::chrono::milliseconds(100));
         return plans_[i].state != 0;
     }
@@ -403,11 +404,15 @@ private:
             Progress progress(*this, plan);
             bool ok = folders_.ReadyParentOf(plan.path.c_str()) &&
                       WriteEntryTo(*reader, int(i), plan.path.c_str(), progress);
+            bool awaited;
             {
                 std::lock_guard<std::mutex> hold(lock_);
                 plan.state = ok ? 1 : 2;
+                awaited = i == awaited_;
             }
-            changed_.notify_all();
+            // Only the entry the reports wait for wakes them: a wake-up is a
+            // round trip to the Wine server, and most entries end ahead of it.
+            if (awaited) changed_.notify_all();
         }
     }
 
@@ -420,6 +425,7 @@ private:
     static constexpr uint64_t kLargeShare = 64;
     std::vector<size_t> order_;  // the file entries as the writers take them
     size_t next_ = 0;
+    size_t awaited_ = SIZE_MAX;  // the entry the reports wait for
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> written_{0};
     std::vector<std::unique_ptr<Writer>> writers_;
