@@ -630,18 +630,16 @@ public:
             Deliver();
             return;
         }
-        std::vector<HANDLE> handles;
-        for (auto& t : threads) handles.push_back(t.get());
         bool ended = false;
         while (!ended) {
-            // Woken by an entry's end; byte counts are looked at a few times a second.
+            // Woken by the end of the entry next in order or of a thread;
+            // byte counts and notices are looked at a few times a second.
             WaitForSingleObject(changed_.get(), 250);
-            ended = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, 0) !=
-                    WAIT_TIMEOUT;
+            ended = finishedThreads_.load() == threads.size();
             Deliver();
         }
         // The threads use this object: it must not go before every one has.
-        for (HANDLE h : handles) WaitForSingleObject(h, INFINITE);
+        for (auto& t : threads) WaitForSingleObject(t.get(), INFINITE);
     }
 
 private:
@@ -654,7 +652,10 @@ private:
 
     static DWORD WINAPI Work(void* context) {
         auto* worker = static_cast<Worker*>(context);
-        worker->pool->WorkOn(*worker);
+        Pool* pool = worker->pool;
+        pool->WorkOn(*worker);
+        ++pool->finishedThreads_;
+        SetEvent(pool->changed_.get());
         return 0;
     }
 
@@ -681,6 +682,7 @@ private:
             if (i >= items_.size()) return;
             if (!items_[i]) {
                 state_[i].store(kSkipped);
+                if (i == delivered_.load()) SetEvent(changed_.get());
                 continue;
             }
             state_[i].store(kRunning);
@@ -692,7 +694,12 @@ private:
                 worker.have.store(0);
                 state_[i].store(ok ? kInstalled : kFailed);
             }
-            SetEvent(changed_.get());
+            // Only the entry next in order wakes the reports: a wake-up is a
+            // round trip to the Wine server, and most entries end out of turn.
+            // (The state is stored before this load, and the reports store
+            // their place before they load the state: one of them sees the
+            // other.)
+            if (i == delivered_.load()) SetEvent(changed_.get());
             if (worker.here) Deliver();
         }
     }
@@ -712,10 +719,10 @@ private:
             lastBytes_ = bytes;
             events_.Bytes(bytes);
         }
-        for (; delivered_ < items_.size(); ++delivered_) {
-            int state = state_[delivered_].load();
+        for (size_t d = delivered_.load(); d < items_.size(); delivered_.store(++d)) {
+            int state = state_[d].load();
             if (state == kPending || state == kRunning) break;
-            if (state != kSkipped) events_.Finished(uint32_t(delivered_), items_[delivered_], state == kInstalled);
+            if (state != kSkipped) events_.Finished(uint32_t(d), items_[d], state == kInstalled);
         }
     }
 
@@ -731,7 +738,8 @@ private:
     std::vector<DownloadNotice> notices_;
     uint64_t finishedBytes_ = 0;
     uint64_t lastBytes_ = UINT64_MAX;
-    size_t delivered_ = 0;
+    std::atomic<size_t> delivered_{0};  // entries before this one are reported
+    std::atomic<size_t> finishedThreads_{0};
 };
 
 // The names of the entries as files (case and separators folded).
