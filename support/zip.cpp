@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "support/crc32.h"
 #include "support/data.h"
 #include "support/zip_memory.h"
 
@@ -547,7 +548,7 @@ XZip::ReadFailure XZip::ReadEncrypted(const Entry& entry, Sink sink, void* conte
     uint32_t header = 0;  // of the 12 bytes before the data, read so far
     bool ended = false;
     auto deliver = [&](const uint8_t* bytes, uint32_t count) {
-        crc = crc32(crc, bytes, count);
+        crc = Crc32(crc, bytes, count);
         return Deliver(bytes, count, entry.size, &total, sink, context);
     };
     while (failure == ReadFailure::kNone && !ended) {
