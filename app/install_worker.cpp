@@ -235,6 +235,7 @@ struct EntryPlan {
     std::wstring name;  // "\"-separated, as recorded
     std::wstring path;  // in the installation directory
     uint64_t size = 0;
+    uint64_t packed = 0;  // as stored in the archive
     // For a file entry, written by the writers:
     std::atomic<uint64_t> written{0};
     std::atomic<int> state{0};  // 0 not yet, 1 in place, 2 failed
@@ -277,8 +278,8 @@ bool OrderIsFree(const std::vector<EntryPlan>& plans) {
     return true;
 }
 
-// Writers that take the large file entries first and the others in order,
-// each with readers of its own. They run as far ahead of the reports as they
+// Writers, each with readers of its own: one takes the large file entries
+// first, the others take the rest in order (see OrderEntries). They run as far ahead of the reports as they
 // can: a bound made the others wait on every large file (a sixth of the time
 // of a 300 MiB client), and it bought nothing, since a stopped installation
 // records no file, made before or after the last report.
@@ -292,11 +293,12 @@ public:
     // lanes readers, each in a fiber of its own, so that their decryption
     // runs side by side (one reader when lanes is 1 or fibers fail).
     bool Start(unsigned count, int lanes) {
-        if (!OrderEntries()) return false;
+        if (!OrderEntries(inner_.archive.HasEncryptedEntries())) return false;
         for (unsigned i = 0; i < count; ++i) {
             std::unique_ptr<Writer> writer(new (std::nothrow) Writer);
             if (!writer) break;
             writer->pool = this;
+            writer->largeFirst = i == 0;
             while (writer->count < lanes) {
                 std::unique_ptr<XZip>& reader = writer->readers[writer->count];
                 reader.reset(new (std::nothrow) XZip);
@@ -353,53 +355,81 @@ private:
         EntryPlan& plan_;
     };
 
-    // The large entries first, largest first, then the others in the
-    // archive's order. A large entry started late would be written alone at
-    // the end while the other writers idle, and its decryption would have
-    // no others beside it; the others keep their order so that the reports,
-    // which go in the archive's order, keep coming all along.
-    bool OrderEntries() {
+    // Large entries (each at least a 64th of the client) and the others.
+    // One writer takes the large ones first, largest first, and only them
+    // until there are none left; the others take the rest in the archive's
+    // order, so that the reports, which go in that order, keep coming, and
+    // then whatever large ones are left. A large entry started late would be
+    // written alone at the end while the other writers idle. Encrypted large
+    // entries are ranked by their stored bytes, which their decryption goes
+    // through, and kept apart from the small ones: decrypted side by side,
+    // a stream advances only as far as the shortest piece beside it, and
+    // small files' pieces left a large one to crawl and end alone.
+    bool OrderEntries(bool encrypted) {
+        auto cost = [&](size_t i) { return encrypted ? plans_[i].packed : plans_[i].size; };
         uint64_t total = 0;
-        for (const EntryPlan& plan : plans_) total += plan.kind == EntryPlan::kFile ? plan.size : 0;
+        for (size_t i = 0; i < plans_.size(); ++i)
+            if (plans_[i].kind == EntryPlan::kFile) total += cost(i);
         const uint64_t large = std::max<uint64_t>(total / kLargeShare, 1);
         try {
-            for (size_t i = 0; i < plans_.size(); ++i)
-                if (plans_[i].kind == EntryPlan::kFile && plans_[i].size >= large) order_.push_back(i);
-            std::stable_sort(order_.begin(), order_.end(),
-                             [this](size_t a, size_t b) { return plans_[a].size > plans_[b].size; });
-            for (size_t i = 0; i < plans_.size(); ++i)
-                if (plans_[i].kind == EntryPlan::kFile && plans_[i].size < large) order_.push_back(i);
+            for (size_t i = 0; i < plans_.size(); ++i) {
+                if (plans_[i].kind != EntryPlan::kFile) continue;
+                (cost(i) >= large ? large_ : small_).push_back(i);
+            }
+            std::stable_sort(large_.begin(), large_.end(), [&](size_t a, size_t b) { return cost(a) > cost(b); });
         } catch (...) {
             return false;
         }
         return true;
     }
 
+    // The next entry for a writer: only a large one, or a small one and
+    // then a large one. False when there is none (or a stop was asked).
+    bool Take(bool largeOnly, size_t* i) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (stop_) return false;
+        if (!largeOnly && nextSmall_ < small_.size()) {
+            *i = small_[nextSmall_++];
+            return true;
+        }
+        if (nextLarge_ < large_.size()) {
+            *i = large_[nextLarge_++];
+            return true;
+        }
+        return false;
+    }
+
     struct Writer {
         WriterPool* pool = nullptr;
+        bool largeFirst = false;  // takes only large entries until there are none
         FiberLanes lanes;
         std::unique_ptr<XZip> readers[kMaxTogether];
         int count = 0;
     };
 
     static void RunWriter(Writer* writer) {
-        if (writer->count > 1 && writer->lanes.Run(writer->count, &WriterPool::RunLane, writer)) return;
-        writer->pool->Run(writer->readers[0].get());
+        WriterPool* pool = writer->pool;
+        if (writer->count > 1) {
+            if (writer->largeFirst) writer->lanes.Run(writer->count, &WriterPool::RunLargeLane, writer);
+            if (writer->lanes.Run(writer->count, &WriterPool::RunLane, writer)) return;
+        }
+        if (writer->largeFirst) pool->Run(writer->readers[0].get(), true);
+        pool->Run(writer->readers[0].get(), false);
+    }
+    static void RunLargeLane(int lane, void* context) {
+        Writer* writer = static_cast<Writer*>(context);
+        writer->pool->Run(writer->readers[lane].get(), true);
     }
     static void RunLane(int lane, void* context) {
         Writer* writer = static_cast<Writer*>(context);
-        writer->pool->Run(writer->readers[lane].get());
+        writer->pool->Run(writer->readers[lane].get(), false);
     }
 
     // Takes no lock across a read: the fibers of one writer switch inside it.
-    void Run(XZip* reader) {
+    void Run(XZip* reader, bool largeOnly) {
         for (;;) {
             size_t i;
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                if (stop_ || next_ >= order_.size()) return;
-                i = order_[next_++];
-            }
+            if (!Take(largeOnly, &i)) return;
             EntryPlan& plan = plans_[i];
             Progress progress(*this, plan);
             bool ok = folders_.ReadyParentOf(plan.path.c_str()) &&
@@ -423,8 +453,10 @@ private:
     std::condition_variable changed_;
     // An entry is large from this share of all the files' bytes on.
     static constexpr uint64_t kLargeShare = 64;
-    std::vector<size_t> order_;  // the file entries as the writers take them
-    size_t next_ = 0;
+    std::vector<size_t> large_;  // largest first
+    std::vector<size_t> small_;  // in the archive's order
+    size_t nextLarge_ = 0;
+    size_t nextSmall_ = 0;
     size_t awaited_ = SIZE_MAX;  // the entry the reports wait for
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> written_{0};
@@ -467,6 +499,7 @@ std::vector<EntryPlan> PlanEntries(const InstallJob& job, XZip& archive, uint64_
         const bool directory = archive.IsDirectory(i);
         if (!directory) {
             plan.size = archive.SizeOf(i);
+            plan.packed = archive.PackedSizeOf(i);
             *bytesTotal += plan.size;
         }
         wchar_t name[kZipNameCapacity] = {};

@@ -449,6 +449,11 @@ uint64_t XZip::SizeOf(int index) const {
     return Entries()[index].size;
 }
 
+uint64_t XZip::PackedSizeOf(int index) const {
+    if (!handle_ || index < 0 || size_t(index) >= Entries().size()) return 0;
+    return Entries()[index].packed;
+}
+
 namespace {
 
 // While an entry's data is read from a file window, refills read as far as

@@ -98,6 +98,8 @@ public:
     using Sink = bool (*)(const void* bytes, uint32_t count, void* context);
     // Uncompressed size as the central directory states it; 0 for no entry.
     uint64_t SizeOf(int index) const;
+    // Size as stored (compressed, with the cipher's header); 0 for no entry.
+    uint64_t PackedSizeOf(int index) const;
     // Decrypts and inflates the entry into sink a piece at a time; true only
     // when every byte arrived, no more than the directory promised, and the
     // CRC matched (a wrong password on a stored entry shows only there).

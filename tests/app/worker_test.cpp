@@ -534,13 +534,15 @@ TEST(InstallWorker, WritesSideBySideYetReportsInArchiveOrder) {
     EXPECT_EQ(0u, CountTempFiles(dir));
 }
 
-// Large entries are written first, so the first entry's report waits while
-// many of them are written: the byte count shows their bytes meanwhile
-// rather than standing still, and still never goes back.
+// Large entries are taken largest first, so the first entry, large but the
+// smallest of them, is taken last, and its report waits while all the others
+// are written: the byte count shows their bytes meanwhile rather than
+// standing still, and still never goes back.
 TEST(InstallWorker, BytesOfEntriesWrittenAheadShowBeforeTheirReports) {
-    std::vector<ZipItem> items = {{"first.txt", "small, and last to be taken"}};
-    // More large entries than there are readers in all the writers.
-    for (int i = 0; i < 40; ++i)
+    // Every entry is at least a 64th of the whole, so each counts as large.
+    std::vector<ZipItem> items = {{"first.bin", fixture::Noise(512u << 10, 49)}};
+    // More entries than there are readers in all the writers.
+    for (int i = 0; i < 24; ++i)
         items.push_back({"large" + std::to_string(i) + ".bin", fixture::Noise(1u << 20, uint32_t(i + 50))});
     Payload payload(items);
     TempDir temp;
