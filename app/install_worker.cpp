@@ -279,10 +279,11 @@ bool OrderIsFree(const std::vector<EntryPlan>& plans) {
 }
 
 // Writers, each with readers of its own: one takes the large file entries
-// first, the others take the rest in order (see OrderEntries). They run as far ahead of the reports as they
-// can: a bound made the others wait on every large file (a sixth of the time
-// of a 300 MiB client), and it bought nothing, since a stopped installation
-// records no file, made before or after the last report.
+// first, the others take the rest in order (see OrderEntries). They run as
+// far ahead of the reports as they can: a bound made the others wait on
+// every large file (a sixth of the time of a 300 MiB client), and it bought
+// nothing, since a stopped installation records no file, made before or
+// after the last report.
 class WriterPool {
 public:
     WriterPool(const InnerArchive& inner, std::vector<EntryPlan>& plans, EntryFolders& folders)
@@ -376,7 +377,8 @@ private:
                 if (plans_[i].kind != EntryPlan::kFile) continue;
                 (cost(i) >= large ? large_ : small_).push_back(i);
             }
-            std::stable_sort(large_.begin(), large_.end(), [&](size_t a, size_t b) { return cost(a) > cost(b); });
+            std::stable_sort(large_.begin(), large_.end(),
+                             [&](size_t a, size_t b) { return cost(a) > cost(b); });
         } catch (...) {
             return false;
         }
